@@ -1,0 +1,79 @@
+#pragma once
+// The frame around every statement of the translated program, the event poll it runs when a flag
+// asks for it, and the main program's entry steps.
+//
+// A translated program reads its temporaries mark once from program_enter() and then wraps each
+// statement in one of the frame_* forms below. Program thread only.
+#include <atomic>
+#include <cstdint>
+
+#include "runtime/core/run_state.h"
+#include "runtime/strings/str.h"
+
+// The 20-character tag that a chaining program appends, followed by a 12-character state-file
+// name "chainNNN.tmp", to the command line of the program it starts.
+constexpr const char CHAIN_TAG[] = "(unique-tag:=/@*$+-)";
+constexpr int32_t CHAIN_TAG_LENGTH = 20;
+constexpr int32_t CHAIN_FILE_NAME_LENGTH = 12;
+constexpr int32_t CHAIN_SUFFIX_LENGTH = CHAIN_TAG_LENGTH + CHAIN_FILE_NAME_LENGTH;
+// The chaining program's working directory is read into a buffer of this size; a state file that
+// claims a longer one is refused.
+constexpr int32_t CHAIN_DIRECTORY_MAX = 4096;
+static_assert(sizeof CHAIN_TAG - 1 == CHAIN_TAG_LENGTH);
+
+// Takes up whatever was flagged during the statement of `line`: holds while paused, parks on a
+// stop request, reports a pending error, else runs the armed traps. Clears event_pending.
+void event_poll(uint32_t line);
+
+// Runs the handlers of armed key and timer traps that have fired.
+void event_trap_dispatch();
+
+// Parks the program thread for good; the display thread ends the process.
+[[noreturn]] void program_park();
+
+// The END statement: closing prompt, then the end request and the park.
+[[noreturn]] void program_end();
+
+// The main program's entry steps before its first statement: extended floating-point precision,
+// the floating-point signal handler, the temporaries mark (returned) and the chained-start check.
+// Creating the program's own variables is left to the translated program, after this call.
+int32_t program_enter();
+
+// A command line ending in the chain tag and a state-file name is a chained start: the working
+// directory is taken from the state file and the tag is cut from the command line.
+void chain_input();
+
+// --- Statement frame forms ----------------------------------------------------------------------
+
+// The only test a statement pays when nothing is flagged. Acquire pairs with the release stores
+// of the threads that flag something, so that what they stored first (a stop request, an error)
+// is seen by the poll.
+inline bool frame_event_pending() {
+    return run_state.event_pending.load(std::memory_order_acquire) != 0;
+}
+
+// After a plain statement of `line`.
+inline void frame_statement(int32_t mark, uint32_t line) {
+    str_cleanup(mark, 0);
+    if (frame_event_pending()) event_poll(line);
+}
+
+// IF … THEN: returns whether to enter the THEN block. An error raised while the condition was
+// evaluated enters it too, after the dialog if the user chose to continue.
+inline bool frame_condition(int32_t mark, uint32_t line, int32_t value) {
+    value = str_cleanup(mark, value);
+    if (value == 0 && !error_pending()) return false;
+    if (frame_event_pending()) event_poll(line);
+    return true;
+}
+
+// DO: the loop head only polls.
+inline void frame_loop_head(uint32_t line) {
+    if (frame_event_pending()) event_poll(line);
+}
+
+// END never returns, so the poll of its line comes first.
+[[noreturn]] inline void frame_end(uint32_t line) {
+    if (frame_event_pending()) event_poll(line);
+    program_end();
+}

@@ -1,0 +1,142 @@
+// Start-up in its fixed order, and the threads it starts.
+#include "runtime/core/runtime.h"
+
+#include <ctime>
+#include <string>
+#include <thread>
+
+#include "runtime/core/frame.h"
+#include "runtime/core/run_state.h"
+#include "runtime/core/startup.h"
+#include "runtime/display/compose.h"
+#include "runtime/display/display.h"
+#include "runtime/display/window.h"
+#include "runtime/input/keys.h"
+#include "runtime/memory/conv.h"
+#include "runtime/platform/platform.h"
+#include "runtime/screen/image.h"
+#include "runtime/strings/str.h"
+
+namespace {
+
+// Both written once by start-up before the display thread exists.
+int64_t clock_base_ms = 0;
+int64_t day_time_base_ms = 0;
+
+constexpr int64_t DAY_MS = 86400000;
+constexpr double BIOS_TICKS_PER_MS = 0.0182; // the PC timer's 18.2 Hz
+
+// The executable's directory: everything up to the last separator, keeping "X:" of a bare
+// drive path.
+std::string executable_directory() {
+    std::string path = platform_executable_path();
+    size_t cut = path.find_last_of("\\/:");
+    if (cut == std::string::npos) return path;
+    return path[cut] == ':' ? path.substr(0, cut + 1) : path.substr(0, cut);
+}
+
+// Waits for the wall-clock second to change so that the tick count and the time of day start
+// in step with each other.
+void clock_align() {
+    std::time_t first = std::time(nullptr);
+    std::time_t now = first;
+    if (first != std::time_t(-1)) {
+        while (now == first) {
+            platform_sleep_ms(1);
+            now = std::time(nullptr);
+        }
+    }
+    clock_base_ms = clock_ms();
+    if (const std::tm* local = now == std::time_t(-1) ? nullptr : std::localtime(&now))
+        day_time_base_ms =
+            (int64_t(local->tm_sec) + local->tm_hour * 3600 + local->tm_min * 60) * 1000;
+}
+
+void program_thread_main(ProgramMain program) {
+    program();
+}
+
+// The exit sequence: stop the program and timer threads, wait until both have parked, exit.
+[[noreturn]] void exit_sequence() {
+    // Stop request before event_pending (release), so that a program thread woken by the latter
+    // finds the former.
+    run_state.stop_requested.store(1, std::memory_order_relaxed);
+    run_state.event_pending.store(1, std::memory_order_release);
+    run_state.stop_requested.notify_all();
+    keys_wake_waiters();
+    while (run_state.parked_threads.load(std::memory_order_acquire) != 3) platform_sleep_ms(16);
+    // No file or connection can be open: nothing to close.
+    platform_exit(int32_t(run_state.exit_code.load(std::memory_order_relaxed)));
+}
+
+} // namespace
+
+int64_t clock_ms() {
+    return platform_clock_ms();
+}
+
+void bios_ticks_update() {
+    int64_t t = (clock_ms() - clock_base_ms + day_time_base_ms) % DAY_MS;
+    auto ticks = uint32_t(double(t) * BIOS_TICKS_PER_MS);
+    conv_store8(BIOS_TIMER_TICKS, uint8_t(ticks));
+    conv_store8(BIOS_TIMER_TICKS + 1, uint8_t(ticks >> 8));
+    conv_store8(BIOS_TIMER_TICKS + 2, uint8_t(ticks >> 16));
+}
+
+void timer_thread_main() {
+    // The original design spun here a thousand times a second to keep timer traps on time; with
+    // no trap that can be armed the thread only has to notice the stop request.
+    while (run_state.stop_requested.load(std::memory_order_acquire) == 0)
+        run_state.stop_requested.wait(0, std::memory_order_acquire);
+    run_state.parked_threads.fetch_or(2, std::memory_order_release);
+}
+
+void display_thread() {
+    int toggle = 0;
+    for (;;) {
+        if (run_state.exit_request_flags.load(std::memory_order_acquire) != 0 &&
+            run_state.exit_polling.load(std::memory_order_relaxed) == 0)
+            break;
+        bios_ticks_update();
+        bool compose_now = false;
+        int32_t shell = shell_running.load(std::memory_order_acquire);
+        if (shell != 0) {
+            if (shell == -1) {
+                platform_sleep_ms(64);
+                continue;
+            }
+            // A shell command just started: one last frame, then stay out of the way.
+            shell_running.store(-1, std::memory_order_release);
+            compose_now = true;
+        } else {
+            platform_sleep_ms(15);
+            platform_sleep_ms(1);
+            if (run_state.end_requested.load(std::memory_order_acquire) != 0) break;
+            toggle ^= 1;
+        }
+        if (toggle == 1 || compose_now) display_tick();
+        if (shell_running.load(std::memory_order_relaxed) != 0 || toggle == 1) continue;
+        lock_keys_sync();
+    }
+    exit_sequence();
+}
+
+int runtime_main(int argc, char** argv, ProgramMain program) {
+    platform_chdir(executable_directory().c_str());
+
+    conv_memory_init();
+    str_engine_reset();
+    startup_strings(argc, argv);
+    clock_align();
+    keys_reset();
+    keys_startup();
+    display_reset();
+    screen_startup();
+
+    std::thread(program_thread_main, program).detach();
+    std::thread(timer_thread_main).detach();
+    display_thread_running.store(1, std::memory_order_release);
+    std::thread(display_thread).detach();
+
+    return window_main(argc, argv);
+}

@@ -1,0 +1,17 @@
+#pragma once
+// The permanent strings that start-up creates before the program runs.
+#include "runtime/strings/str.h"
+
+// Printed with end-of-line to end a printed line; never written into.
+extern BasicString* str_shared_empty;
+// A single space, used by the print-zone operation.
+extern BasicString* str_one_space;
+// What the machine-code emulation answers when asked to run code; the emulation is not part of
+// this run-time.
+extern BasicString* machine_code_message;
+// The program's arguments joined by single spaces (empty when there are none).
+extern BasicString* command_line;
+
+// Creates the start-up strings in their fixed order (reserving the top of the data segment
+// first) and the command-line string from argv[1..argc-1]. The string engine must be reset.
+void startup_strings(int argc, const char* const* argv);

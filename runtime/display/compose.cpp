@@ -1,0 +1,443 @@
+#include "runtime/display/compose.h"
+
+#include <cstring>
+
+#include "runtime/display/font.h"
+#include "runtime/platform/platform.h"
+#include "runtime/screen/image.h"
+
+FrameRing frame_ring;
+ComposerState composer_state;
+
+namespace {
+
+// Attribute byte of a text cell:
+//   bits 0-3  foreground palette index
+//   bits 4-6  background palette index
+//   bit  7    blink (the character shows in its background colour in the second blink phase)
+constexpr uint8_t ATTRIBUTE_BLINK = 0x80;
+
+// The composer keeps the four newest frames when it frees consumed ones, so that a presenter
+// that loaded ring_newest just before a new frame appeared still has its slot.
+constexpr int32_t FRAMES_KEPT = 4;
+
+int32_t ring_next(int32_t slot) {
+    return slot == FRAME_RING_SLOTS ? 1 : slot + 1;
+}
+int32_t ring_back(int32_t slot, int32_t steps) {
+    return (slot - 1 - steps % FRAME_RING_SLOTS + FRAME_RING_SLOTS) % FRAME_RING_SLOTS + 1;
+}
+
+bool among_newest(int32_t slot, int32_t newest) {
+    for (int32_t i = 0; i < FRAMES_KEPT; ++i)
+        if (slot == ring_back(newest, i)) return true;
+    return false;
+}
+
+// The program thread asked for the screen lock: grant it and give it the processor, so that a
+// page replacement is not held up by a whole composition tick.
+void grant_screen_lock() {
+    int32_t requested = 1;
+    // Release: the grantee may change the pages once it sees 2, after every read of this run.
+    if (screen_lock.compare_exchange_strong(requested, 2, std::memory_order_acq_rel))
+        platform_sleep_ms(0);
+}
+
+// Step D2 to D4; `auto_at_start` is display_auto as loaded when the run began.
+void finish_run(int32_t auto_at_start) {
+    grant_screen_lock();
+    // Only a run that began after display_now asked for one completes the request: a run
+    // already under way when it was made may have read the page before the caller's last
+    // change.
+    if (auto_at_start == -1) {
+        int32_t once = -1;
+        display_auto.compare_exchange_strong(once, 0, std::memory_order_acq_rel);
+    }
+    compose_done.store(1, std::memory_order_release);
+}
+
+// Frees the buffers of consumed slots from the oldest on, keeping the newest few.
+void free_consumed(int32_t newest) {
+    int32_t oldest = frame_ring.ring_oldest.load(std::memory_order_relaxed);
+    if (oldest == 0) return;
+    while (!among_newest(oldest, newest) &&
+           frame_ring.slots[oldest].consumed.load(std::memory_order_acquire)) {
+        DisplayFrame& frame = frame_ring.slots[oldest];
+        delete[] frame.pixels;
+        frame.pixels = nullptr;
+        oldest = ring_next(oldest);
+        // Relaxed: the presenter only uses it to bound the slots it marks consumed.
+        frame_ring.ring_oldest.store(oldest, std::memory_order_relaxed);
+    }
+}
+
+// Step E: the slot after ring_newest, sized and with a buffer, not yet published.
+int32_t take_next_slot(int32_t width, int32_t height) {
+    int32_t newest = frame_ring.ring_newest.load(std::memory_order_relaxed);
+    int32_t next = ring_next(newest);
+    DisplayFrame& frame = frame_ring.slots[next];
+    if (frame.pixels != nullptr) platform_exit(DISPLAY_RING_OVERFLOW_EXIT);
+    int32_t byte_size = width * height * 4;
+    frame.width = width;
+    frame.height = height;
+    frame.byte_size = byte_size;
+    frame.consumed.store(0, std::memory_order_relaxed);
+    frame.presented.store(0, std::memory_order_relaxed);
+
+    int32_t oldest = frame_ring.ring_oldest.load(std::memory_order_relaxed);
+    if (oldest != 0 && oldest != newest) {
+        DisplayFrame& old = frame_ring.slots[oldest];
+        if (old.consumed.load(std::memory_order_acquire) && old.byte_size == byte_size) {
+            frame.pixels = old.pixels;
+            old.pixels = nullptr;
+            frame_ring.ring_oldest.store(ring_next(oldest), std::memory_order_relaxed);
+            return next;
+        }
+    }
+    frame.pixels = new uint32_t[size_t(width) * size_t(height)];
+    return next;
+}
+
+// Rows [first, last] of a cell `cell_height` rows high that the cursor with scan lines
+// start..end covers; false when it covers none. The scan-line numbers are those of the
+// PC's CRT controller for a 16-line character box, mapped onto cells of other heights the way
+// the video BIOS emulated the classic shapes: "underline" shapes stay at the bottom, top-anchored
+// ones keep their row numbers, and anything reaching far down fills to the bottom.
+bool cursor_rows(int32_t start, int32_t end, int32_t cell_height, int32_t& first, int32_t& last) {
+    // Bottom-anchored shapes count up from the last row, except that a 16-row cell keeps its
+    // last row free as the PC's underline cursor did (row 14 is the underline row there).
+    int32_t bottom = cell_height == 16 ? 14 : cell_height - 1;
+    auto from_bottom = [&](int32_t count) {
+        first = bottom - count + 1;
+        last = bottom;
+    };
+    auto rows = [&](int32_t from, int32_t to) {
+        first = from;
+        last = to;
+    };
+    if (end == 0) {
+        if (start != 0) return false;
+        rows(0, 0);
+    } else if (end < start) {
+        rows(end, cell_height - 1);
+    } else if (start == end) {
+        if (start <= 3)
+            rows(start, start);
+        else
+            from_bottom(1);
+    } else if (start >= 3) {
+        int32_t span = end - start;
+        if (span == 1)
+            from_bottom(2);
+        else if (span == 2)
+            from_bottom(3);
+        else
+            rows(cell_height - cell_height / 2, cell_height - 1);
+    } else if (start <= 1) {
+        rows(start, end <= 3 ? end : cell_height - 1);
+    } else if (end == 3) { // start 2
+        rows(2, 3);
+    } else if (end == 4) {
+        from_bottom(3);
+    } else {
+        rows(2, cell_height - 1);
+    }
+    if (first < 0) first = 0;
+    if (last > cell_height - 1) last = cell_height - 1;
+    return first <= last;
+}
+
+// Everything about a page that one text run needs, read once.
+struct TextPage {
+    const ScreenImage* image;
+    int32_t columns;
+    int32_t rows;
+    int32_t font;
+    int32_t cell_width;
+    int32_t cell_height;
+};
+
+// Draws one cell (and the cursor over it) into `pixels`, `stride` pixels a row.
+void draw_cell(uint32_t* pixels, int32_t stride, const TextPage& page, int32_t column, int32_t row,
+               uint8_t character, uint8_t attribute, int32_t blink_phase, bool cursor_here,
+               int32_t cursor_first, int32_t cursor_last) {
+    const std::array<uint32_t, 256>& palette = composer_state.palette;
+    int32_t foreground_index = attribute & 15;
+    int32_t background_index = (attribute >> 4) & 7;
+    uint32_t background = palette[size_t(background_index)];
+    uint32_t foreground = (attribute & ATTRIBUTE_BLINK) && blink_phase
+                              ? background
+                              : palette[size_t(foreground_index)];
+    const uint8_t* glyph = font_glyph(page.font, character);
+    bool wide = page.cell_width == 2 * FONT_GLYPH_WIDTH;
+    uint32_t* origin = pixels + size_t(row) * size_t(page.cell_height) * size_t(stride) +
+                       size_t(column) * size_t(page.cell_width);
+    for (int32_t y = 0; y < page.cell_height; ++y) {
+        uint32_t* out = origin + size_t(y) * size_t(stride);
+        const uint8_t* bits = glyph + size_t(y) * FONT_GLYPH_WIDTH;
+        if (cursor_here && y >= cursor_first && y <= cursor_last) {
+            // The cursor is drawn in the undimmed foreground, so it shows over a blinking cell
+            // in either blink phase.
+            uint32_t colour = palette[size_t(foreground_index)];
+            for (int32_t x = 0; x < page.cell_width; ++x) out[x] = colour;
+        } else if (wide) {
+            for (int32_t x = 0; x < FONT_GLYPH_WIDTH; ++x) {
+                uint32_t colour = bits[x] ? foreground : background;
+                out[2 * x] = colour;
+                out[2 * x + 1] = colour;
+            }
+        } else {
+            for (int32_t x = 0; x < FONT_GLYPH_WIDTH; ++x)
+                out[x] = bits[x] ? foreground : background;
+        }
+    }
+}
+
+// Step B. Returns true when a frame was composed and published.
+bool compose_text(const TextPage& page, int32_t frame_width, int32_t frame_height) {
+    ComposerState& state = composer_state;
+    const ScreenImage& image = *page.image;
+    // Relaxed: a change of previous_valid by screen_lock_acquire is ordered before this run by
+    // the acquire load of screen_lock == 0 at the start of the run.
+    bool valid = state.previous_valid.load(std::memory_order_relaxed) != 0;
+
+    size_t cell_bytes = size_t(page.columns) * size_t(page.rows) * 2;
+    if (state.cells.size() != cell_bytes) {
+        state.cells.assign(cell_bytes, 0);
+        valid = false;
+    }
+    state.current.resize(cell_bytes);
+
+    int32_t newest = frame_ring.ring_newest.load(std::memory_order_relaxed);
+    if (newest == 0 || frame_ring.slots[newest].pixels == nullptr ||
+        frame_ring.slots[newest].width != frame_width ||
+        frame_ring.slots[newest].height != frame_height || state.previous_columns != page.columns ||
+        state.previous_rows != page.rows || state.previous_font != page.font)
+        valid = false;
+
+    bool palette_changed = false;
+    for (int32_t i = 0; i < 256; ++i) {
+        uint32_t colour = image_palette_load(image, i);
+        if (colour != state.palette[size_t(i)]) {
+            state.palette[size_t(i)] = colour;
+            palette_changed = true;
+        }
+    }
+    if (palette_changed) valid = false;
+
+    // One snapshot of the cells: what is compared is exactly what is drawn and remembered, even
+    // while the program thread keeps printing.
+    bool any_blinking = false;
+    uint8_t* current = state.current.data();
+    for (size_t i = 0; i < cell_bytes; i += 2) {
+        current[i] = image_cell_load(image, uint32_t(i));
+        uint8_t attribute = image_cell_load(image, uint32_t(i + 1));
+        current[i + 1] = attribute;
+        any_blinking |= (attribute & ATTRIBUTE_BLINK) != 0;
+    }
+    bool cells_changed = std::memcmp(current, state.cells.data(), cell_bytes) != 0;
+
+    int32_t phase = (frame_counter.load(std::memory_order_relaxed) & 8) != 0;
+    int32_t cursor_column = image.cursor_x - 1;
+    int32_t cursor_row = image.cursor_y - 1;
+    if (image.pending_wrap == 2 && cursor_row < page.rows - 1) {
+        ++cursor_row;
+        cursor_column = 0;
+    }
+    int32_t cursor_start = image.cursor_start;
+    int32_t cursor_end = image.cursor_end;
+    int32_t cursor_first = 0;
+    int32_t cursor_last = -1;
+    bool cursor_inside = cursor_column >= 0 && cursor_column < page.columns && cursor_row >= 0 &&
+                         cursor_row < page.rows;
+    bool cursor_drawn =
+        image.cursor_visible && phase && cursor_inside &&
+        cursor_rows(cursor_start, cursor_end, page.cell_height, cursor_first, cursor_last);
+
+    // A phase flip matters only where something shows it: a blinking cell, or a cursor drawn
+    // now or in the newest frame. Without either, the frame would be identical, so none is
+    // made and an idle screen costs one comparison per run.
+    bool blink_flip = phase != state.previous_blink_phase && any_blinking;
+    bool cursor_moved =
+        cursor_column != state.previous_cursor_column || cursor_row != state.previous_cursor_row;
+    bool cursor_changed =
+        cursor_drawn != bool(state.previous_cursor_drawn) ||
+        (cursor_drawn && (cursor_moved || cursor_start != state.previous_cursor_start ||
+                          cursor_end != state.previous_cursor_end));
+
+    auto remember_phases = [&] {
+        state.previous_blink_phase = phase;
+        state.previous_cursor_phase = phase;
+        state.previous_cursor_column = cursor_column;
+        state.previous_cursor_row = cursor_row;
+        state.previous_cursor_drawn = cursor_drawn;
+        state.previous_cursor_start = cursor_start;
+        state.previous_cursor_end = cursor_end;
+    };
+
+    if (valid && !cells_changed && !blink_flip && !cursor_changed) {
+        remember_phases();
+        return false;
+    }
+
+    int32_t slot = take_next_slot(frame_width, frame_height);
+    DisplayFrame& frame = frame_ring.slots[slot];
+    if (valid) {
+        std::memcpy(frame.pixels, frame_ring.slots[newest].pixels, size_t(frame.byte_size));
+    }
+
+    const uint8_t* copy = state.cells.data();
+    int32_t drawn = 0;
+    for (int32_t row = 0; row < page.rows; ++row) {
+        for (int32_t column = 0; column < page.columns; ++column) {
+            size_t i = (size_t(row) * size_t(page.columns) + size_t(column)) * 2;
+            uint8_t character = current[i];
+            uint8_t attribute = current[i + 1];
+            bool at_cursor = column == cursor_column && row == cursor_row;
+            if (valid && character == copy[i] && attribute == copy[i + 1] &&
+                !(blink_flip && (attribute & ATTRIBUTE_BLINK))) {
+                bool at_previous_cursor =
+                    column == state.previous_cursor_column && row == state.previous_cursor_row;
+                if (!cursor_changed || !(at_cursor || at_previous_cursor)) continue;
+            }
+            draw_cell(frame.pixels, frame_width, page, column, row, character, attribute, phase,
+                      at_cursor && cursor_drawn, cursor_first, cursor_last);
+            ++drawn;
+        }
+    }
+    state.cells.swap(state.current);
+    state.cells_drawn = drawn;
+    state.previous_columns = page.columns;
+    state.previous_rows = page.rows;
+    state.previous_font = page.font;
+    remember_phases();
+
+    // Step D1.
+    state.previous_valid.store(1, std::memory_order_relaxed);
+    frame_ring.ring_newest.store(slot, std::memory_order_release);
+    if (frame_ring.ring_oldest.load(std::memory_order_relaxed) == 0)
+        frame_ring.ring_oldest.store(slot, std::memory_order_release);
+    return true;
+}
+
+} // namespace
+
+void display_compose() {
+    // Acquire: pairs with display_now / display_auto_on, which hand the composer state over.
+    int32_t auto_at_start = display_auto.load(std::memory_order_acquire);
+    grant_screen_lock();
+    if (window_hidden.load(std::memory_order_relaxed)) {
+        // Nothing is shown, but a display_now waiting for this run must not wait for ever.
+        if (auto_at_start == -1) {
+            int32_t once = -1;
+            display_auto.compare_exchange_strong(once, 0, std::memory_order_acq_rel);
+        }
+        compose_done.store(1, std::memory_order_release);
+        return;
+    }
+    // Acquire: a page replaced under the lock is complete once the lock reads 0 again.
+    ScreenImage* image =
+        screen_lock.load(std::memory_order_acquire) == 0 ? screen_display_page() : nullptr;
+    // Only text pages are composed; graphics pages show nothing new (this program has none).
+    if (image == nullptr || !image->is_text || image->pixels.load() == nullptr ||
+        image->palette.load() == nullptr) {
+        finish_run(auto_at_start);
+        return;
+    }
+    TextPage page{image, image->width, image->height, image->font, 0, 0};
+    page.cell_width = font_cell_width(page.font);
+    page.cell_height = font_cell_height(page.font);
+    int64_t frame_width = int64_t(page.columns) * page.cell_width;
+    int64_t frame_height = int64_t(page.rows) * page.cell_height;
+    // A loaded font (code 32 and up) has no built-in glyphs; an empty or absurd page has no frame.
+    if (page.cell_width == 0 || frame_width == 0 || frame_height == 0 ||
+        frame_width * frame_height > INT32_MAX / 4) {
+        finish_run(auto_at_start);
+        return;
+    }
+
+    int32_t newest = frame_ring.ring_newest.load(std::memory_order_relaxed);
+    free_consumed(newest);
+    // Ring full: 64 frames wait for the presenter. Composing resumes once it has caught up.
+    if (newest != 0 &&
+        ring_next(newest) == frame_ring.ring_oldest.load(std::memory_order_relaxed)) {
+        compose_done.store(1, std::memory_order_release);
+        return;
+    }
+    compose_text(page, int32_t(frame_width), int32_t(frame_height));
+    finish_run(auto_at_start);
+}
+
+void display_tick() {
+    if (display_auto.load(std::memory_order_acquire) != 0) display_compose();
+    frame_counter.fetch_add(1, std::memory_order_relaxed);
+}
+
+// --- Presenter side --------------------------------------------------------------------------
+
+namespace {
+
+void mark_older_consumed(int32_t newest) {
+    int32_t slot = frame_ring.ring_oldest.load(std::memory_order_acquire);
+    if (slot == 0) return;
+    for (int32_t n = 0; slot != newest && n < FRAME_RING_SLOTS; ++n, slot = ring_next(slot))
+        frame_ring.slots[slot].consumed.store(1, std::memory_order_release);
+}
+
+} // namespace
+
+const DisplayFrame* frame_ring_latest() {
+    if (frame_ring.ring_oldest.load(std::memory_order_acquire) == 0) return nullptr;
+    int32_t newest = frame_ring.ring_newest.load(std::memory_order_acquire);
+    if (newest == 0) return nullptr;
+    mark_older_consumed(newest);
+    return &frame_ring.slots[newest];
+}
+
+void frame_ring_mark_presented(const DisplayFrame* frame) {
+    if (frame != nullptr) frame->presented.store(1, std::memory_order_relaxed);
+}
+
+void frame_ring_consume_older() {
+    int32_t newest = frame_ring.ring_newest.load(std::memory_order_acquire);
+    if (newest != 0) mark_older_consumed(newest);
+}
+
+// --- Reset -------------------------------------------------------------------------------------
+
+void display_reset() {
+    for (DisplayFrame& frame : frame_ring.slots) {
+        delete[] frame.pixels;
+        frame.pixels = nullptr;
+        frame.width = frame.height = frame.byte_size = 0;
+        frame.consumed.store(0, std::memory_order_relaxed);
+        frame.presented.store(0, std::memory_order_relaxed);
+    }
+    frame_ring.ring_oldest.store(0, std::memory_order_relaxed);
+    frame_ring.ring_newest.store(0, std::memory_order_relaxed);
+
+    ComposerState& state = composer_state;
+    state.cells.assign(1, 0);
+    state.current.clear();
+    state.palette.fill(0);
+    state.previous_blink_phase = 0;
+    state.previous_cursor_phase = 0;
+    state.previous_cursor_column = -1;
+    state.previous_cursor_row = -1;
+    state.previous_cursor_drawn = 0;
+    state.previous_cursor_start = -1;
+    state.previous_cursor_end = -1;
+    state.previous_columns = -1;
+    state.previous_rows = -1;
+    state.previous_font = -1;
+    state.previous_valid.store(0, std::memory_order_relaxed);
+    state.cells_drawn = 0;
+
+    display_auto.store(1, std::memory_order_relaxed);
+    compose_done.store(0, std::memory_order_relaxed);
+    frame_counter.store(0, std::memory_order_relaxed);
+    screen_lock.store(0, std::memory_order_relaxed);
+    window_hidden.store(0, std::memory_order_relaxed);
+    display_thread_running.store(0, std::memory_order_relaxed);
+    shell_running.store(0, std::memory_order_relaxed);
+}

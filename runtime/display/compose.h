@@ -1,0 +1,122 @@
+#pragma once
+// The frame composer: turns the visible text page into 32-bit pixels and hands the frames to the
+// presenter through a lock-free ring of 64 slots.
+//
+// Ring discipline (no mutex anywhere):
+//   - the composer fills only the slot after ring_newest, then publishes it with one release
+//     store of ring_newest;
+//   - the presenter loads ring_newest with acquire, reads only that slot, and sets `consumed`
+//     (release) on older slots once it no longer looks at them;
+//   - the composer frees or recycles a buffer only after loading its `consumed` flag with
+//     acquire, and never the newest slot.
+// Composition runs on the display thread while display_auto is non-zero and on the program
+// thread (display_now, display_wait_frame) while it is 0; the display_auto handshake makes the
+// two exclusive, so ComposerState has one user at a time.
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+#include "runtime/display/display.h"
+
+constexpr int32_t FRAME_RING_SLOTS = 64;
+// Exit status when the slot about to be filled still owns a buffer: the ring bookkeeping is
+// broken and a frame would be lost or a buffer written under the presenter.
+constexpr int DISPLAY_RING_OVERFLOW_EXIT = 9090;
+
+struct DisplayFrame {
+    // width * height pixels 0xAARRGGBB, top row first (in memory B, G, R, A: GL_BGRA). Owned by
+    // the slot. The composer writes the pointer, the size and the pixels before publishing the
+    // slot; the presenter reads them only while the slot is the newest it loaded.
+    uint32_t* pixels = nullptr;
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t byte_size = 0;
+    // Set by the presenter (release) when it will not read the slot again; loaded by the
+    // composer (acquire) before it frees or recycles the buffer, cleared by it before publishing.
+    mutable std::atomic<uint8_t> consumed{0};
+    // Set by the presenter once it has drawn the frame; cleared by the composer before publishing.
+    mutable std::atomic<uint8_t> presented{0};
+};
+
+struct FrameRing {
+    // Slots 1 to 64; slot 0 is never used, so that index 0 can mean "no frame yet".
+    std::array<DisplayFrame, FRAME_RING_SLOTS + 1> slots;
+    // Oldest slot that still owns a buffer, 0 until the first frame. Written by the composer;
+    // read by the presenter for the range it marks consumed (acquire pairs with the release
+    // store of the first frame, so a non-zero value implies a published ring_newest).
+    std::atomic<int32_t> ring_oldest{0};
+    // Slot of the most recent complete frame. Written by the composer with release after the
+    // frame; loaded by the presenter with acquire before it reads the slot.
+    std::atomic<int32_t> ring_newest{0};
+};
+
+extern FrameRing frame_ring;
+
+// --- Composition (display thread, or program thread while display_auto is 0) -----------------
+
+// One composition run: a new frame in the ring when something visible changed, none otherwise.
+// Also grants a pending screen lock and sets compose_done.
+void display_compose();
+// One composition tick of the display thread: display_compose() if display_auto is non-zero,
+// then frame_counter + 1 (also while display_auto is 0, so that blinking keeps its pace).
+void display_tick();
+
+// --- Program thread ----------------------------------------------------------------------------
+
+// The explicit display statement: shows the page now and leaves automatic display off.
+void display_now();
+// Turns automatic display back on.
+void display_auto_on();
+// Returns once a composition run has finished after the call (or has run on this thread).
+void display_wait_frame();
+
+// --- Presenter (window thread) -----------------------------------------------------------------
+
+// The newest frame, or null before the first composition. Marks every older slot consumed. The
+// frame stays readable until the next frame_ring_consume_older() that sees a newer one.
+const DisplayFrame* frame_ring_latest();
+// Records that `frame` (from frame_ring_latest) has been drawn; frame->presented then tells a
+// later call that the same frame needs no drawing.
+void frame_ring_mark_presented(const DisplayFrame* frame);
+// After drawing: marks consumed every slot older than the current newest, so that the composer
+// may recycle the frame just drawn as soon as a newer one exists.
+void frame_ring_consume_older();
+
+// --- Start-up and tests ------------------------------------------------------------------------
+
+// What the composer remembers between runs (see display_compose). Used by one composing thread
+// at a time; previous_valid is also cleared by screen_lock_acquire on the program thread.
+struct ComposerState {
+    // The page's cells as last drawn (character, attribute); size 1 at first so that the first
+    // text run always sizes it.
+    std::vector<uint8_t> cells = std::vector<uint8_t>(1);
+    // Scratch snapshot of the page's cells for the run in progress.
+    std::vector<uint8_t> current;
+    std::array<uint32_t, 256> palette{};
+    int32_t previous_blink_phase = 0;
+    int32_t previous_cursor_phase = 0;
+    int32_t previous_cursor_column = -1; // 0-based
+    int32_t previous_cursor_row = -1;
+    // Whether the cursor was drawn in the newest frame, and with which scan lines.
+    int32_t previous_cursor_drawn = 0;
+    int32_t previous_cursor_start = -1;
+    int32_t previous_cursor_end = -1;
+    // Geometry of the newest frame, so that a page of another size or font is never composed
+    // over the previous frame even without the screen lock.
+    int32_t previous_columns = -1;
+    int32_t previous_rows = -1;
+    int32_t previous_font = -1;
+    // 1 while the cell copy, the palette copy and the frame in ring_newest show one state of the
+    // page. Cleared by screen_lock_acquire (program thread) while it holds the lock; set by the
+    // composer at the end of every run that composes.
+    std::atomic<int32_t> previous_valid{0};
+    // Cells drawn by the last run that composed (for tests and the benchmark).
+    int32_t cells_drawn = 0;
+};
+
+extern ComposerState composer_state;
+
+// Frees every frame buffer, empties the ring, forgets the composer's copies and puts the control
+// words of display.h back to their start values. Nothing may be composing or presenting.
+void display_reset();

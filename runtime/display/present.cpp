@@ -1,0 +1,253 @@
+// The window library's display, timer and reshape callbacks: the newest composed frame goes into
+// the window with glDrawPixels at its natural size, and only when there is something new.
+#include "runtime/display/present.h"
+
+#include <GL/freeglut.h>
+
+#include <string>
+
+#include "runtime/core/run_state.h"
+#include "runtime/display/compose.h"
+#include "runtime/display/window.h"
+#include "runtime/input/keys.h"
+#include "runtime/screen/title.h"
+
+#ifndef GL_BGRA
+#define GL_BGRA 0x80E1 // the Windows headers stop at OpenGL 1.1, which calls it GL_BGRA_EXT
+#endif
+
+namespace {
+
+constexpr unsigned REDISPLAY_INTERVAL_MS = 8;
+
+void on_display() {
+    display_present();
+}
+void on_reshape(int width, int height) {
+    window_reshape(width, height);
+}
+void on_key_down(unsigned char key, int, int) {
+    on_key_char(key, glutGetModifiers(), true);
+}
+void on_key_up(unsigned char key, int, int) {
+    on_key_char(key, glutGetModifiers(), false);
+}
+void on_special_down(int key, int, int) {
+    on_key_special(key, true);
+}
+void on_special_up(int key, int, int) {
+    on_key_special(key, false);
+}
+void on_mouse(int button, int state, int x, int y) {
+    on_mouse_button(button, state, x, y);
+}
+void on_motion(int x, int y) {
+    on_mouse_motion(x, y);
+}
+void on_wheel(int wheel, int direction, int x, int y) {
+    on_mouse_wheel(wheel, direction, x, y);
+}
+
+// Full-screen switching through the window library's game mode.
+bool game_mode_possible(int width, int height) {
+    std::string mode = std::to_string(width) + "x" + std::to_string(height) + ":32";
+    glutGameModeString(mode.c_str());
+    return glutGameModeGet(GLUT_GAME_MODE_POSSIBLE) != 0;
+}
+
+// Returns true when the request was handled and this call must not draw.
+bool take_fullscreen_request(const DisplayFrame& frame) {
+    PresenterState& p = presenter;
+    int32_t request = p.fullscreen_request.load(std::memory_order_acquire);
+    if (request == -1 || p.reshape_pending != 0) return false;
+    if (request == 0) {
+        glutLeaveGameMode();
+        glutSetWindow(p.saved_window);
+        register_window_callbacks();
+        p.fullscreen_mode.store(0, std::memory_order_release);
+        p.fullscreen_request.store(-1, std::memory_order_release);
+        return true;
+    }
+    auto enter = [&](int width, int height) {
+        if (p.fullscreen_mode.load(std::memory_order_relaxed) == 0)
+            p.saved_window = glutGetWindow();
+        glutEnterGameMode();
+        p.target_width = width;
+        p.target_height = height;
+        register_window_callbacks();
+        p.fullscreen_mode.store(request, std::memory_order_release);
+        p.fullscreen_request.store(-1, std::memory_order_release);
+    };
+    if (game_mode_possible(frame.width, frame.height)) {
+        enter(frame.width, frame.height);
+        return true;
+    }
+    int desktop_width = glutGet(GLUT_SCREEN_WIDTH);
+    int desktop_height = glutGet(GLUT_SCREEN_HEIGHT);
+    if (game_mode_possible(desktop_width, desktop_height)) {
+        enter(desktop_width, desktop_height);
+        p.fullscreen_scaling = request;
+        return true;
+    }
+    p.fullscreen_mode.store(0, std::memory_order_release);
+    p.fullscreen_request.store(-1, std::memory_order_release);
+    return false;
+}
+
+void draw_unscaled(const DisplayFrame& frame) {
+    PresenterState& p = presenter;
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    glViewport(0, 0, p.window_width, p.window_height);
+    glOrtho(0, p.window_width, p.window_height, 0, -1, 1);
+    glRasterPos2f(0, 0);
+    glPixelZoom(1, -1);
+    for (int axis = 0; axis < 2; ++axis) {
+        p.mouse_offset[axis] = 0;
+        p.mouse_scale[axis] = 1.0f;
+    }
+    p.mouse_last[0] = frame.width - 1;
+    p.mouse_last[1] = frame.height - 1;
+    glDrawPixels(frame.width, frame.height, GL_BGRA, GL_UNSIGNED_BYTE, frame.pixels);
+}
+
+void draw_scaled(const DisplayFrame& frame) {
+    PresenterState& p = presenter;
+    if (p.fullscreen_mode.load(std::memory_order_relaxed) == 0) {
+        p.target_width = p.window_width;
+        p.target_height = p.window_height;
+    }
+    glBindTexture(GL_TEXTURE_2D, 4294967295u);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, frame.width, frame.height, 0, GL_BGRA, GL_UNSIGNED_BYTE,
+                 frame.pixels);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    gluOrtho2D(0, p.target_width, 0, p.target_height);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    glScalef(1, -1, 1);
+    glTranslatef(0, float(-p.target_height), 0);
+    if (p.fullscreen_mode.load(std::memory_order_relaxed) == 0)
+        glViewport(0, 0, p.window_width, p.window_height);
+    glEnable(GL_TEXTURE_2D);
+    bool smooth = p.fullscreen_mode.load(std::memory_order_relaxed) == 0 ? p.resize_mode == 2
+                                                                         : p.fullscreen_smooth != 0;
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, smooth ? GL_LINEAR : GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+
+    int x1 = 0, y1 = 0, x2 = p.target_width, y2 = p.target_height;
+    for (int axis = 0; axis < 2; ++axis) p.mouse_offset[axis] = 0;
+    p.mouse_scale[0] = float(frame.width) / float(p.target_width);
+    p.mouse_scale[1] = float(frame.height) / float(p.target_height);
+    p.mouse_last[0] = p.target_width - 1;
+    p.mouse_last[1] = p.target_height - 1;
+    if (p.fullscreen_scaling == 2) {
+        float target_aspect = float(p.target_width) / float(p.target_height);
+        float aspect = float(frame.width) / float(frame.height);
+        if (aspect < target_aspect) {
+            int drawn = int(float(p.target_height) * aspect);
+            x1 = p.target_width / 2 - drawn / 2;
+            x2 = x1 + drawn;
+            p.mouse_offset[0] = -x1;
+            p.mouse_scale[0] = float(frame.width) / float(drawn);
+            p.mouse_last[0] = drawn - 1;
+        } else if (aspect > target_aspect) {
+            int drawn = int(float(p.target_width) / aspect);
+            y1 = p.target_height / 2 - drawn / 2;
+            y2 = y1 + drawn;
+            p.mouse_offset[1] = -y1;
+            p.mouse_scale[1] = float(frame.height) / float(drawn);
+            p.mouse_last[1] = drawn - 1;
+        }
+    }
+    glBegin(GL_QUADS);
+    glTexCoord2f(0, 0);
+    glVertex2i(x1, y1);
+    glTexCoord2f(1, 0);
+    glVertex2i(x2, y1);
+    glTexCoord2f(1, 1);
+    glVertex2i(x2, y2);
+    glTexCoord2f(0, 1);
+    glVertex2i(x1, y2);
+    glEnd();
+    glDisable(GL_TEXTURE_2D);
+}
+
+} // namespace
+
+void display_present() {
+    PresenterState& p = presenter;
+    if (p.window_alive == 0) return;
+    const DisplayFrame* frame = frame_ring_latest();
+    if (!frame) return;
+
+    bool presented = frame->presented.load(std::memory_order_acquire) != 0;
+    PresentPlan plan = present_plan(frame->width, frame->height, presented);
+    if (plan.step == PresentStep::nothing) return;
+    if (plan.reshape_width != 0) {
+        glutReshapeWindow(plan.reshape_width, plan.reshape_height);
+        glutPostRedisplay();
+        if (plan.step == PresentStep::reshape) return;
+    }
+    if (take_fullscreen_request(*frame)) return;
+
+    frame_ring_mark_presented(frame);
+    bool scaled = p.fullscreen_scaling != 0 || p.resize_mode != 0;
+    for (int pass = 1; pass <= 4; ++pass) {
+        glDisable(GL_TEXTURE_2D);
+        glDisable(GL_ALPHA_TEST);
+        glDisable(GL_BLEND);
+        glDisable(GL_COLOR_MATERIAL);
+        glDisable(GL_DEPTH_TEST);
+        glDisable(GL_LIGHTING);
+        if (pass == 1) glClear(GL_COLOR_BUFFER_BIT);
+        if ((pass == 1 && p.display_order == 2) || (pass == 3 && p.display_order == 1)) {
+            glClear(GL_DEPTH_BUFFER_BIT);
+            if (pass == 3) {
+                glEnable(GL_BLEND);
+                glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+            }
+            if (scaled)
+                draw_scaled(*frame);
+            else
+                draw_unscaled(*frame);
+        }
+    }
+    frame_ring_consume_older();
+    // A paused program's frames are drawn but not shown.
+    if ((run_state.pause_state.load(std::memory_order_relaxed) & 1) == 0) glutSwapBuffers();
+}
+
+void redisplay_tick(int value) {
+    if (presenter.window_alive != 0) {
+        std::string title;
+        if (title_take_pending(title)) glutSetWindowTitle(title.c_str());
+        bool hidden = false;
+        if (screen_visibility_take_pending(hidden)) {
+            if (hidden)
+                glutHideWindow();
+            else
+                glutShowWindow();
+        }
+        glutPostRedisplay();
+    }
+    glutTimerFunc(REDISPLAY_INTERVAL_MS, redisplay_tick, value);
+}
+
+void register_window_callbacks() {
+    glutDisplayFunc(on_display);
+    glutTimerFunc(REDISPLAY_INTERVAL_MS, redisplay_tick, 0);
+    glutKeyboardFunc(on_key_down);
+    glutKeyboardUpFunc(on_key_up);
+    glutSpecialFunc(on_special_down);
+    glutSpecialUpFunc(on_special_up);
+    glutMouseFunc(on_mouse);
+    glutMotionFunc(on_motion);
+    glutPassiveMotionFunc(on_motion);
+    glutReshapeFunc(on_reshape);
+    glutMouseWheelFunc(on_wheel);
+}

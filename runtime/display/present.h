@@ -1,0 +1,71 @@
+#pragma once
+// The presenter: puts the newest composed frame into the window, keeps the window at the frame's
+// size and switches full screen on request. Window thread only, except the full-screen handshake.
+#include <atomic>
+#include <cstdint>
+
+struct PresenterState {
+    int32_t window_width = 640; // client size as last reported to the reshape callback
+    int32_t window_height = 400;
+    int32_t window_prev_width = 640;
+    int32_t window_prev_height = 400;
+    int32_t presented_width = 640;
+    int32_t presented_height = 400;
+    int32_t presented_prev_width = 640;
+    int32_t presented_prev_height = 400;
+    float frame_aspect = 1.6f;
+    float window_aspect = 1.6f;
+    int32_t reshape_pending = 1;
+    int32_t window_follows_frame = 1;
+    int32_t resize_mode = 0; // 0 frame size; 1 user-sized, scaled; 2 the same, smooth
+    int32_t force_present = 0;
+    // -1 none, 0 leave full screen, 1 stretched, 2 aspect kept. Stored by the program thread,
+    // taken by the window thread; fullscreen_mode answers the request.
+    std::atomic<int32_t> fullscreen_request{-1};
+    std::atomic<int32_t> fullscreen_mode{0};
+    int32_t fullscreen_scaling = 0;
+    int32_t fullscreen_smooth = 0;
+    int32_t target_width = 640;
+    int32_t target_height = 400;
+    int32_t saved_window = 0;
+    int32_t display_order = 2;
+    int32_t resize_event_pending = 0;
+    int32_t resize_event_width = 0;
+    int32_t resize_event_height = 0;
+    // Window-to-frame mapping for the mouse functions, per axis.
+    int32_t mouse_offset[2] = {0, 0};
+    float mouse_scale[2] = {1.0f, 1.0f};
+    int32_t mouse_last[2] = {639, 399};
+    // Cleared when the window library has destroyed the window (the close box on X11): nothing
+    // may be drawn or posted to it any more.
+    int32_t window_alive = 1;
+};
+
+extern PresenterState presenter;
+
+// What the display callback has to do with a frame of the given size, decided from the
+// presenter state alone (no window library involved, so that the size rules can be tested).
+enum class PresentStep {
+    nothing, // the newest frame is on the screen already
+    reshape, // ask for a new window size and draw nothing now
+    draw,    // draw the frame
+};
+struct PresentPlan {
+    PresentStep step = PresentStep::nothing;
+    int32_t reshape_width = 0;
+    int32_t reshape_height = 0;
+};
+// Applies the size rules of one presentation while windowed; updates the presenter state the
+// way the display callback does and says what to do next.
+PresentPlan present_plan(int32_t frame_width, int32_t frame_height, bool already_presented);
+
+// The reshape callback's bookkeeping.
+void window_reshape(int32_t width, int32_t height);
+
+// Back to the start values (tests).
+void presenter_reset();
+
+// Window library callbacks (present.cpp).
+void display_present();
+void redisplay_tick(int value);
+void register_window_callbacks();

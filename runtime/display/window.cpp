@@ -1,0 +1,45 @@
+// Creating the window and entering the window library's event loop, on the initial thread.
+#include "runtime/display/window.h"
+
+#include <GL/freeglut.h>
+
+#include <string>
+
+#include "runtime/display/present.h"
+#include "runtime/input/keys.h"
+#include "runtime/platform/platform.h"
+#include "runtime/screen/title.h"
+
+namespace {
+
+constexpr unsigned WINDOW_DISPLAY_MODE = GLUT_RGBA | GLUT_DOUBLE | GLUT_DEPTH;
+static_assert(WINDOW_DISPLAY_MODE == 0x12);
+// A first size the frame never has, so that the first presentation fits the window to it.
+constexpr int INITIAL_WIDTH = 1024;
+constexpr int INITIAL_HEIGHT = 552;
+
+// The close box. Where the platform hook keeps the window alive (Windows) this is never reached;
+// elsewhere the window library destroys the window after this callback, so drawing stops here
+// while the exit sequence finishes.
+void on_close() {
+    window_event_hook(1, 0, 0);
+    presenter.window_alive = 0;
+}
+
+} // namespace
+
+int window_main(int argc, char** argv) {
+    glutInit(&argc, argv);
+    glutInitDisplayMode(WINDOW_DISPLAY_MODE);
+    glutInitWindowSize(INITIAL_WIDTH, INITIAL_HEIGHT);
+    // The title the program stored before this point is used for the window; one stored after
+    // it is still pending and is applied by the first redisplay tick, so the last one wins.
+    std::string title = title_for_window_creation();
+    glutCreateWindow(title.c_str());
+    glutSetOption(GLUT_ACTION_ON_WINDOW_CLOSE, GLUT_ACTION_CONTINUE_EXECUTION);
+    glutCloseFunc(on_close);
+    platform_window_hooks_install(window_event_hook);
+    register_window_callbacks();
+    glutMainLoop();
+    return 0;
+}

@@ -1,0 +1,108 @@
+// POSIX back end of the keyboard-state query, answered by the X server's keyboard extension on a
+// connection of our own. libX11 is loaded when first needed rather than linked, so that the
+// run-time and its tests start on machines without X libraries; without a display every lock is
+// off and no key is down.
+#include "runtime/platform/platform.h"
+
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/keysym.h>
+#include <dlfcn.h>
+
+#include <mutex>
+
+namespace {
+
+struct XKeyboard {
+    bool tried = false;
+    Display* display = nullptr;
+    Bool (*get_named_indicator)(Display*, Atom, int*, Bool*, XkbIndicatorMapPtr, Bool*) = nullptr;
+    int (*query_keymap)(Display*, char*) = nullptr;
+    Atom scroll_lock = 0, caps_lock = 0, num_lock = 0;
+    // Key codes of the keys reported as down; 0 when the keymap has no such key.
+    ::KeyCode scroll_lock_key = 0, left_shift = 0, right_shift = 0, left_ctrl = 0, right_ctrl = 0,
+              left_alt = 0, right_alt = 0;
+};
+
+// Start-up and the display thread both ask; one connection is used by one caller at a time.
+std::mutex keyboard_mutex;
+XKeyboard keyboard;
+
+template <typename Function> bool load(void* library, const char* name, Function& function) {
+    function = reinterpret_cast<Function>(dlsym(library, name));
+    return function != nullptr;
+}
+
+void connect() {
+    keyboard.tried = true;
+    void* library = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
+    if (!library) return;
+    Display* (*open_display)(const char*) = nullptr;
+    Atom (*intern_atom)(Display*, const char*, Bool) = nullptr;
+    ::KeyCode (*keysym_to_keycode)(Display*, KeySym) = nullptr;
+    if (!load(library, "XOpenDisplay", open_display) ||
+        !load(library, "XInternAtom", intern_atom) ||
+        !load(library, "XKeysymToKeycode", keysym_to_keycode) ||
+        !load(library, "XkbGetNamedIndicator", keyboard.get_named_indicator) ||
+        !load(library, "XQueryKeymap", keyboard.query_keymap)) {
+        return;
+    }
+    Display* display = open_display(nullptr);
+    if (!display) return;
+    // The indicators are looked up by the names every XKB keymap gives them, since their
+    // numbers differ between keymaps.
+    keyboard.scroll_lock = intern_atom(display, "Scroll Lock", False);
+    keyboard.caps_lock = intern_atom(display, "Caps Lock", False);
+    keyboard.num_lock = intern_atom(display, "Num Lock", False);
+    keyboard.scroll_lock_key = keysym_to_keycode(display, XK_Scroll_Lock);
+    keyboard.left_shift = keysym_to_keycode(display, XK_Shift_L);
+    keyboard.right_shift = keysym_to_keycode(display, XK_Shift_R);
+    keyboard.left_ctrl = keysym_to_keycode(display, XK_Control_L);
+    keyboard.right_ctrl = keysym_to_keycode(display, XK_Control_R);
+    keyboard.left_alt = keysym_to_keycode(display, XK_Alt_L);
+    keyboard.right_alt = keysym_to_keycode(display, XK_Alt_R);
+    keyboard.display = display;
+}
+
+bool indicator_on(Atom name) {
+    Bool on = False;
+    if (!keyboard.get_named_indicator(keyboard.display, name, nullptr, &on, nullptr, nullptr))
+        return false;
+    return on != False;
+}
+
+bool key_down(const char keys[32], ::KeyCode key) {
+    return key != 0 && (keys[key / 8] & (1 << (key % 8))) != 0;
+}
+
+} // namespace
+
+uint32_t platform_lock_key_state() {
+    std::lock_guard<std::mutex> lock(keyboard_mutex);
+    if (!keyboard.tried) connect();
+    if (!keyboard.display) return 0;
+
+    uint32_t state = 0;
+    if (indicator_on(keyboard.scroll_lock)) state |= KEYBOARD_SCROLL_LOCK_ON;
+    if (indicator_on(keyboard.caps_lock)) state |= KEYBOARD_CAPS_LOCK_ON;
+    if (indicator_on(keyboard.num_lock)) state |= KEYBOARD_NUM_LOCK_ON;
+
+    char keys[32] = {};
+    keyboard.query_keymap(keyboard.display, keys);
+    const struct {
+        ::KeyCode key;
+        uint32_t bit;
+    } held[] = {
+        {keyboard.scroll_lock_key, KEYBOARD_SCROLL_LOCK_DOWN},
+        {keyboard.left_shift, KEYBOARD_LEFT_SHIFT_DOWN},
+        {keyboard.right_shift, KEYBOARD_RIGHT_SHIFT_DOWN},
+        {keyboard.left_ctrl, KEYBOARD_LEFT_CTRL_DOWN},
+        {keyboard.right_ctrl, KEYBOARD_RIGHT_CTRL_DOWN},
+        {keyboard.left_alt, KEYBOARD_LEFT_ALT_DOWN},
+        {keyboard.right_alt, KEYBOARD_RIGHT_ALT_DOWN},
+    };
+    for (const auto& key : held) {
+        if (key_down(keys, key.key)) state |= key.bit;
+    }
+    return state;
+}

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Installs what the tests need, builds every configuration and runs the whole suite:
+# formatting, the Linux unit tests, the same tests under AddressSanitizer and
+# UndefinedBehaviorSanitizer with shrunken engine limits, a short fuzzing run, and the Windows
+# unit tests under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/deps.sh
+ensure_packages "${TEST_PACKAGES[@]}"
+
+jobs=$(nproc)
+step() { printf '\n== %s\n' "$*"; }
+
+step "formatting"
+git ls-files -- '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
+step "linux: build and unit tests"
+cmake --preset linux >/dev/null
+cmake --build --preset linux -j "$jobs"
+ctest --preset linux -j "$jobs"
+
+step "linux-asan: AddressSanitizer, UndefinedBehaviorSanitizer, stress limits"
+cmake --preset linux-asan >/dev/null
+cmake --build --preset linux-asan -j "$jobs" --target unveilo_tests
+ctest --preset linux-asan -j "$jobs"
+
+step "linux-fuzz: short libFuzzer run"
+cmake --preset linux-fuzz >/dev/null
+cmake --build --preset linux-fuzz -j "$jobs" --target str_fuzz
+ctest --preset linux-fuzz -R _smoke
+
+step "windows-x64: unit tests under Wine"
+cmake --preset windows-x64 >/dev/null
+cmake --build --preset windows-x64 -j "$jobs" --target unveilo_tests
+UNVEILO_TEST_DIALOG_ANSWER=ok tools/wine-run.sh build/windows-x64/tests/unveilo_tests.exe
+
+step "windows-x86: the shipped program and the unit tests under 32-bit Wine"
+cmake --preset windows-x86 >/dev/null
+cmake --build --preset windows-x86 -j "$jobs" --target unveilo unveilo_tests
+if ensure_i386_wine; then
+    UNVEILO_TEST_DIALOG_ANSWER=ok tools/wine-run.sh build/windows-x86/tests/unveilo_tests.exe
+fi
+
+step "all suites passed"

@@ -1,0 +1,158 @@
+#!/usr/bin/env python3
+"""Builds the run-time's code-page-437 glyph tables from the Linux console fonts.
+
+Usage: fontgen.py --font8x16 FILE.psf[.gz] --font8x8 FILE.psf[.gz] --output FILE.cpp
+
+The console fonts are stored in Unicode order of their own, so each code-page-437 character
+is looked up through the font's Unicode table. The 8x8 console fonts of Debian lack a few
+code-page-437 symbols; those glyphs are derived from the 8x16 glyph by folding pairs of rows.
+The output defines FONT_8X8, FONT_8X16 (one byte per pixel, 0 or 255) and CP437_TO_UNICODE,
+declared in runtime/display/font.h.
+"""
+
+import argparse
+import gzip
+import sys
+
+# What each code-page-437 byte shows. 0 and 255 show a blank (the IBM PC draws them as
+# empty cells); 1 to 31 and 127 are the display symbols the PC's character ROM holds in place
+# of control characters; 128 to 254 are the standard code-page-437 letters, box drawing and
+# symbols, which Python's own cp437 codec knows.
+LOW_SYMBOLS = [
+    0x0020, 0x263A, 0x263B, 0x2665, 0x2666, 0x2663, 0x2660, 0x2022,
+    0x25D8, 0x25CB, 0x25D9, 0x2642, 0x2640, 0x266A, 0x266B, 0x263C,
+    0x25BA, 0x25C4, 0x2195, 0x203C, 0x00B6, 0x00A7, 0x25AC, 0x21A8,
+    0x2191, 0x2193, 0x2192, 0x2190, 0x221F, 0x2194, 0x25B2, 0x25BC,
+]
+
+
+def cp437_to_unicode():
+    table = list(LOW_SYMBOLS)
+    table += list(range(0x20, 0x7F))
+    table.append(0x2302)
+    table += [ord(bytes([code]).decode("cp437")) for code in range(0x80, 0xFF)]
+    table.append(0x0020)
+    assert len(table) == 256
+    return table
+
+
+PSF1_MAGIC = b"\x36\x04"
+PSF1_MODE512 = 0x01
+PSF1_MODEHASTAB = 0x02
+PSF1_MODESEQ = 0x04
+PSF1_SEPARATOR = 0xFFFF
+PSF1_STARTSEQ = 0xFFFE
+
+
+class PsfFont:
+    """A PSF1 console font: its glyph bitmaps and which code points each glyph draws."""
+
+    def __init__(self, path):
+        opener = gzip.open if path.endswith(".gz") else open
+        with opener(path, "rb") as f:
+            data = f.read()
+        if data[:2] != PSF1_MAGIC:
+            raise SystemExit(f"{path}: not a PSF1 font")
+        mode, self.height = data[2], data[3]
+        if not mode & (PSF1_MODEHASTAB | PSF1_MODESEQ):
+            raise SystemExit(f"{path}: the font has no Unicode table")
+        count = 512 if mode & PSF1_MODE512 else 256
+        body = data[4:4 + count * self.height]
+        self.glyphs = [body[i * self.height:(i + 1) * self.height] for i in range(count)]
+        self.glyph_of = {}
+        pos = 4 + count * self.height
+        for glyph in range(count):
+            in_sequence = False
+            while True:
+                value = int.from_bytes(data[pos:pos + 2], "little")
+                pos += 2
+                if value == PSF1_SEPARATOR:
+                    break
+                if value == PSF1_STARTSEQ:
+                    in_sequence = True
+                # Multi-character sequences (letter plus combining mark) are not single
+                # characters; only the plain entries before the first sequence count.
+                if not in_sequence:
+                    self.glyph_of.setdefault(value, glyph)
+
+    def rows(self, code_point):
+        glyph = self.glyph_of.get(code_point)
+        return None if glyph is None else self.glyphs[glyph]
+
+
+def fold_to_8_rows(rows16):
+    # OR-ing each pair keeps one-pixel-high strokes that plain decimation would lose.
+    return bytes(rows16[2 * i] | rows16[2 * i + 1] for i in range(8))
+
+
+def expand(rows):
+    # One byte per pixel, most significant bit leftmost, as the composer reads them.
+    out = bytearray()
+    for row in rows:
+        for bit in range(8):
+            out.append(255 if row & (0x80 >> bit) else 0)
+    return out
+
+
+def emit_table(out, name, data, per_line):
+    out.append(f"const uint8_t {name}[{len(data)}] = {{")
+    for i in range(0, len(data), per_line):
+        chunk = data[i:i + per_line]
+        out.append("    " + ",".join("255" if b else "0" for b in chunk) + ",")
+    out.append("};")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--font8x16", required=True)
+    parser.add_argument("--font8x8", required=True)
+    parser.add_argument("--output", required=True)
+    args = parser.parse_args()
+
+    font16 = PsfFont(args.font8x16)
+    font8 = PsfFont(args.font8x8)
+    if font16.height != 16 or font8.height != 8:
+        raise SystemExit("fontgen: expected an 8x16 and an 8x8 font")
+
+    mapping = cp437_to_unicode()
+    glyphs16 = []
+    glyphs8 = []
+    derived = []
+    for code, code_point in enumerate(mapping):
+        rows16 = font16.rows(code_point)
+        if rows16 is None:
+            raise SystemExit(f"fontgen: {args.font8x16} has no glyph for U+{code_point:04X} "
+                             f"(code {code})")
+        rows8 = font8.rows(code_point)
+        if rows8 is None:
+            rows8 = fold_to_8_rows(rows16)
+            derived.append(code)
+        glyphs16.append(expand(rows16))
+        glyphs8.append(expand(rows8))
+
+    out = [
+        "// Generated by tools/fontgen/fontgen.py from",
+        f"//   {args.font8x16}",
+        f"//   {args.font8x8}",
+        "// Do not edit; the build regenerates it.",
+        f"// 8x8 glyphs derived from the 8x16 ones: {', '.join(map(str, derived)) or 'none'}",
+        '#include "runtime/display/font.h"',
+        "",
+        "const uint16_t CP437_TO_UNICODE[256] = {",
+    ]
+    for i in range(0, 256, 8):
+        out.append("    " + ", ".join(f"0x{v:04X}" for v in mapping[i:i + 8]) + ",")
+    out.append("};")
+    out.append("")
+    emit_table(out, "FONT_8X8", b"".join(glyphs8), 64)
+    out.append("")
+    emit_table(out, "FONT_8X16", b"".join(glyphs16), 64)
+    out.append("")
+
+    with open(args.output, "w") as f:
+        f.write("\n".join(out))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
