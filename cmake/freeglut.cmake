@@ -8,7 +8,7 @@ if(WIN32)
     set(UNVEILO_FREEGLUT_DIR ${CMAKE_SOURCE_DIR}/build/freeglut-${CMAKE_SYSTEM_PROCESSOR}
         CACHE PATH "Static mingw freeglut: where tools/build-freeglut-mingw.sh installs it")
     set(freeglut_library ${UNVEILO_FREEGLUT_DIR}/lib/libfreeglut_static.a)
-    if(NOT EXISTS ${freeglut_library})
+    if(NOT EXISTS ${freeglut_library} OR NOT EXISTS ${UNVEILO_FREEGLUT_DIR}/include/GL/freeglut.h)
         execute_process(
             COMMAND ${CMAKE_SOURCE_DIR}/tools/build-freeglut-mingw.sh ${CMAKE_SYSTEM_PROCESSOR}
                     ${UNVEILO_FREEGLUT_DIR}

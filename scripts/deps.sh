@@ -54,11 +54,13 @@ ensure_i386_wine() {
 }
 
 # What building and running the Linux program needs.
-RUN_PACKAGES=(g++ cmake ninja-build pkg-config freeglut3-dev libgl-dev libglu1-mesa-dev libx11-dev
-              x11-utils)
+# The glyph tables are generated at build time from console-data's and console-setup-linux's
+# PSF fonts by a Python script.
+RUN_PACKAGES=(g++ cmake ninja-build pkg-config python3 freeglut3-dev libgl-dev libglu1-mesa-dev
+              libx11-dev x11-utils console-data console-setup-linux)
 
 # What the whole test suite needs on top: test and benchmark libraries, sanitizer and fuzzer
 # run-times, the Windows cross-compilers, Wine and a virtual X server.
 TEST_PACKAGES=("${RUN_PACKAGES[@]}" googletest libgtest-dev libbenchmark-dev clang
                libclang-rt-14-dev clang-format g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine
-               wine64 xvfb xauth)
+               wine64 xvfb xauth xdotool x11-apps imagemagick)

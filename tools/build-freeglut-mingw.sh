@@ -63,8 +63,8 @@ if [ -z "$orig" ]; then
     echo "freeglut: downloading Debian's source package"
     download=$(mktemp -d "$cache/download.XXXXXX")
     # As root, apt's download sandbox user cannot write here; it warns and downloads anyway.
-    (cd "$download" && apt-get source -qq --download-only freeglut 2>&1 |
-        grep -v 'unsandboxed as root' >&2 || true)
+    (cd "$download" && apt-get source -qq --download-only freeglut 2>&1) |
+        grep -v 'unsandboxed as root' >&2 || true
     found=$(find "$download" -maxdepth 1 -name 'freeglut_*.orig.tar.gz' | head -n 1)
     if [ -z "$found" ]; then
         echo "$0: apt-get source freeglut gave no freeglut_*.orig.tar.gz" >&2

@@ -8,6 +8,8 @@
 #include <cstdint>
 
 #include "runtime/core/run_state.h"
+#include "runtime/core/startup.h"
+#include "runtime/screen/print.h"
 #include "runtime/strings/str.h"
 
 // The 20-character tag that a chaining program appends, followed by a 12-character state-file
@@ -70,6 +72,28 @@ inline bool frame_condition(int32_t mark, uint32_t line, int32_t value) {
 // DO: the loop head only polls.
 inline void frame_loop_head(uint32_t line) {
     if (frame_event_pending()) event_poll(line);
+}
+
+// One item of a printing statement: its value is kept in a string of its own while it prints.
+// Returns false once an error is pending; the statement's remaining items and its end of line
+// are then skipped.
+inline bool frame_print_item(BasicString* value) {
+    BasicString* item = str_new(0, false);
+    str_set(item, value);
+    bool printing = !error_pending();
+    if (printing) {
+        print_fit(item);
+        print_string(item, 0);
+    }
+    str_free(item);
+    return printing;
+}
+
+// The end of a printing statement: the line ends unless the statement ended in a separator
+// (`end_line` false) or an item failed; then clean-up and poll as for a plain statement.
+inline void frame_print_end(int32_t mark, uint32_t line, bool end_line = true) {
+    if (end_line && !error_pending()) print_string(str_shared_empty, 1);
+    frame_statement(mark, line);
 }
 
 // END never returns, so the poll of its line comes first.

@@ -10,6 +10,7 @@
 #include "runtime/core/startup.h"
 #include "runtime/display/compose.h"
 #include "runtime/display/display.h"
+#include "runtime/display/font.h"
 #include "runtime/display/window.h"
 #include "runtime/input/keys.h"
 #include "runtime/memory/conv.h"
@@ -131,6 +132,7 @@ int runtime_main(int argc, char** argv, ProgramMain program) {
     keys_reset();
     keys_startup();
     display_reset();
+    font_state_reset();
     screen_startup();
 
     std::thread(program_thread_main, program).detach();

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "runtime/display/font.h"
+#include "runtime/display/latency.h"
 #include "runtime/platform/platform.h"
 #include "runtime/screen/image.h"
 
@@ -17,8 +18,8 @@ namespace {
 //   bit  7    blink (the character shows in its background colour in the second blink phase)
 constexpr uint8_t ATTRIBUTE_BLINK = 0x80;
 
-// The composer keeps the four newest frames when it frees consumed ones, so that a presenter
-// that loaded ring_newest just before a new frame appeared still has its slot.
+// Consumed frames are freed from the oldest on, but the four newest always stay: a margin for a
+// presenter that is slow to move on from the frame it loaded.
 constexpr int32_t FRAMES_KEPT = 4;
 
 int32_t ring_next(int32_t slot) {
@@ -98,11 +99,10 @@ int32_t take_next_slot(int32_t width, int32_t height) {
     return next;
 }
 
-// Rows [first, last] of a cell `cell_height` rows high that the cursor with scan lines
-// start..end covers; false when it covers none. The scan-line numbers are those of the
-// PC's CRT controller for a 16-line character box, mapped onto cells of other heights the way
-// the video BIOS emulated the classic shapes: "underline" shapes stay at the bottom, top-anchored
-// ones keep their row numbers, and anything reaching far down fills to the bottom.
+// Rows [first, last] of a cell `cell_height` rows high that a cursor with scan lines
+// start..end covers; false when it covers none. Scan lines are given as for the PC's classic
+// character box: shapes anchored at the top keep their row numbers in any cell height, the
+// underline shapes stay at the bottom, and shapes reaching far down fill to the bottom.
 bool cursor_rows(int32_t start, int32_t end, int32_t cell_height, int32_t& first, int32_t& last) {
     // Bottom-anchored shapes count up from the last row, except that a 16-row cell keeps its
     // last row free as the PC's underline cursor did (row 14 is the underline row there).
@@ -315,6 +315,7 @@ bool compose_text(const TextPage& page, int32_t frame_width, int32_t frame_heigh
     // Step D1.
     state.previous_valid.store(1, std::memory_order_relaxed);
     frame_ring.ring_newest.store(slot, std::memory_order_release);
+    latency_frame_published(slot);
     if (frame_ring.ring_oldest.load(std::memory_order_relaxed) == 0)
         frame_ring.ring_oldest.store(slot, std::memory_order_release);
     return true;
@@ -325,6 +326,7 @@ bool compose_text(const TextPage& page, int32_t frame_width, int32_t frame_heigh
 void display_compose() {
     // Acquire: pairs with display_now / display_auto_on, which hand the composer state over.
     int32_t auto_at_start = display_auto.load(std::memory_order_acquire);
+    latency_compose_begin();
     grant_screen_lock();
     if (window_hidden.load(std::memory_order_relaxed)) {
         // Nothing is shown, but a display_now waiting for this run must not wait for ever.

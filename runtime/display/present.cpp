@@ -8,12 +8,17 @@
 
 #include "runtime/core/run_state.h"
 #include "runtime/display/compose.h"
+#include "runtime/display/latency.h"
 #include "runtime/display/window.h"
 #include "runtime/input/keys.h"
 #include "runtime/screen/title.h"
 
+// The Windows OpenGL headers stop at version 1.1, which lacks these two.
 #ifndef GL_BGRA
-#define GL_BGRA 0x80E1 // the Windows headers stop at OpenGL 1.1, which calls it GL_BGRA_EXT
+#define GL_BGRA 0x80E1
+#endif
+#ifndef GL_CLAMP_TO_EDGE
+#define GL_CLAMP_TO_EDGE 0x812F
 #endif
 
 namespace {
@@ -219,7 +224,10 @@ void display_present() {
     }
     frame_ring_consume_older();
     // A paused program's frames are drawn but not shown.
-    if ((run_state.pause_state.load(std::memory_order_relaxed) & 1) == 0) glutSwapBuffers();
+    if ((run_state.pause_state.load(std::memory_order_relaxed) & 1) == 0) {
+        glutSwapBuffers();
+        latency_frame_presented(int32_t(frame - &frame_ring.slots[0]));
+    }
 }
 
 void redisplay_tick(int value) {

@@ -20,7 +20,7 @@ constexpr int DIALOG_ANSWER_NO = 7;
 // as "[dialog] <caption>: <text>".
 int platform_message_box(const char* text, const char* caption, unsigned style);
 
-// Ends the process with the given status, running the C library's exit handlers.
+// Ends the process with the given status at once, after flushing the output streams.
 [[noreturn]] void platform_exit(int status);
 
 void platform_sleep_ms(uint32_t delay_ms);

@@ -10,6 +10,7 @@
 #include "runtime/core/run_state.h"
 #include "runtime/display/display.h"
 #include "runtime/memory/conv.h"
+#include "runtime/screen/detail.h"
 
 ScreenState screen_state;
 
@@ -86,7 +87,6 @@ constexpr uint32_t OPAQUE = 0xFF000000u;
 // The whole text video window from 0xB8000: 64 KB, of which an 80 x 25 screen uses eight
 // 4 KB pages.
 constexpr uint32_t TEXT_MEMORY_BYTES = 65536;
-constexpr uint32_t FIRST_IMAGE_SLOT = 2; // slots 0 and 1 are reserved at start-up
 
 enum class PaletteFill { none, first16, all256, cga4, mono, ega16, pair_selectors };
 
@@ -159,13 +159,6 @@ void home_view(ScreenImage& image) {
     image.view_bottom = int16_t(std::max(1, image_rows(image) - 1));
 }
 
-// Frees the arrays an image owns; the record keeps its pointers until it is zeroed.
-void free_owned_arrays(ScreenImage& image) {
-    if (image.flags & IMAGE_OWNS_PIXELS) std::free(image.pixels.load());
-    if (image.flags & IMAGE_OWNS_PALETTE) std::free(image.palette.load());
-    image.flags &= ~(IMAGE_OWNS_PIXELS | IMAGE_OWNS_PALETTE);
-}
-
 // Adds one chunk of zeroed records. Chunks never move, so record pointers stay valid.
 void grow_table() {
     ScreenImage* chunk = new (std::nothrow) ScreenImage[IMAGE_TABLE_GROWTH];
@@ -205,7 +198,7 @@ void free_screen_pages() {
             page->flags &= ~IMAGE_IS_PAGE; // the program's own image survives the screen
             continue;
         }
-        free_owned_arrays(*page);
+        image_free_arrays(*page);
         image_slot_release(slot);
     }
     st.page_table.clear();
@@ -294,18 +287,47 @@ bool build_graphics_screen(const ModeDefaults& defaults) {
     return true;
 }
 
-PageRef page_ref(int32_t slot) {
-    return PageRef{slot, image_record(slot)};
-}
-
 void show_page(int32_t slot) {
     screen_state.display_page_slot = slot;
     screen_state.display_page.store(image_record(slot), std::memory_order_release);
 }
 
-// The image a handle names, or null after raising the error: pages by number (error 5 when the
-// screen has no such page), images by -slot (error 258 when the slot holds none).
-ScreenImage* resolve_handle(int32_t handle, int32_t* slot_out) {
+// The one-time enlargement of the automatic screen by the cursor statement: an 80 x 50 screen
+// with what the 80 x 25 one showed and its colours.
+void enlarge_to_80x50() {
+    ScreenState& st = screen_state;
+    uint8_t kept[80 * 25 * 2];
+    for (uint32_t i = 0; i < sizeof kept; ++i) kept[i] = conv_load8(TEXT_VIDEO_BASE + i);
+    uint32_t foreground = st.write_page.image->foreground;
+    uint32_t background = st.write_page.image->background;
+    st.size_request = SizeRequest{80, 50, 8};
+    screen_mode(0, 0, 0, SCREEN_MODE_GIVEN);
+    if (error_pending()) return;
+    for (uint32_t i = 0; i < sizeof kept; ++i) conv_store8(TEXT_VIDEO_BASE + i, kept[i]);
+    ScreenImage& page = *st.write_page.image;
+    page.foreground = foreground;
+    page.background = background;
+    page.draw_colour = foreground;
+}
+
+} // namespace
+
+void image_free_arrays(ScreenImage& image) {
+    if (image.flags & IMAGE_OWNS_PIXELS) std::free(image.pixels.load());
+    if (image.flags & IMAGE_OWNS_PALETTE) std::free(image.palette.load());
+    image.flags &= ~(IMAGE_OWNS_PIXELS | IMAGE_OWNS_PALETTE);
+}
+
+void* image_allocate_bytes(uint64_t bytes) {
+    if (bytes == 0 || bytes > std::numeric_limits<size_t>::max()) return nullptr;
+    return std::malloc(size_t(bytes));
+}
+
+PageRef image_page_ref(int32_t slot) {
+    return PageRef{slot, image_record(slot)};
+}
+
+ScreenImage* image_resolve_handle(int32_t handle, int32_t* slot_out) {
     const ScreenState& st = screen_state;
     int32_t slot = 0;
     if (handle >= 0) {
@@ -329,36 +351,9 @@ ScreenImage* resolve_handle(int32_t handle, int32_t* slot_out) {
     return image_record(slot);
 }
 
-// Byte copy with relaxed accesses: either image may be the page the composer is reading.
-void copy_cells(ScreenImage& to, const ScreenImage& from, uint64_t bytes) {
-    for (uint64_t i = 0; i < bytes; ++i)
-        image_cell_store(to, uint32_t(i), image_cell_load(from, uint32_t(i)));
+bool image_mode_known(int32_t mode) {
+    return mode_defaults(mode) != nullptr;
 }
-
-void* allocate_bytes(uint64_t bytes) {
-    if (bytes == 0 || bytes > std::numeric_limits<size_t>::max()) return nullptr;
-    return std::malloc(size_t(bytes));
-}
-
-// The one-time enlargement of the automatic screen by the cursor statement: an 80 x 50 screen
-// with what the 80 x 25 one showed and its colours.
-void enlarge_to_80x50() {
-    ScreenState& st = screen_state;
-    uint8_t kept[80 * 25 * 2];
-    for (uint32_t i = 0; i < sizeof kept; ++i) kept[i] = conv_load8(TEXT_VIDEO_BASE + i);
-    uint32_t foreground = st.write_page.image->foreground;
-    uint32_t background = st.write_page.image->background;
-    st.size_request = SizeRequest{80, 50, 8};
-    screen_mode(0, 0, 0, SCREEN_MODE_GIVEN);
-    if (error_pending()) return;
-    for (uint32_t i = 0; i < sizeof kept; ++i) conv_store8(TEXT_VIDEO_BASE + i, kept[i]);
-    ScreenImage& page = *st.write_page.image;
-    page.foreground = foreground;
-    page.background = background;
-    page.draw_colour = foreground;
-}
-
-} // namespace
 
 extern const std::array<uint32_t, 256> DEFAULT_PALETTE_256 = build_default_palette();
 extern const std::array<uint32_t, 64> EGA_PALETTE_64 = build_ega_palette();
@@ -393,7 +388,7 @@ void screen_reset() {
     st.display_page.store(nullptr, std::memory_order_release);
     for (int32_t slot = 0; slot < st.slots_issued; ++slot) {
         ScreenImage* record = image_record(slot);
-        if (record->is_valid) free_owned_arrays(*record);
+        if (record->is_valid) image_free_arrays(*record);
     }
     st.chunks.clear();
     st.slots_issued = 0;
@@ -521,9 +516,9 @@ int32_t image_create(int32_t width, int32_t height, int32_t mode) {
     if (slot == 0) return 0;
     ScreenImage& image = *image_record(slot);
     uint64_t bytes = image_array_bytes(image);
-    auto* array = static_cast<uint8_t*>(allocate_bytes(bytes));
+    auto* array = static_cast<uint8_t*>(image_allocate_bytes(bytes));
     if (array == nullptr) {
-        free_owned_arrays(image);
+        image_free_arrays(image);
         image_slot_release(slot);
         return 0;
     }
@@ -559,7 +554,7 @@ void screen_mode(int32_t mode, int32_t active_page, int32_t display_page, int32_
     const ModeDefaults* defaults = nullptr;
     if (mode_given && mode < 0) {
         int32_t ignored = 0;
-        image_screen = resolve_handle(mode, &ignored);
+        image_screen = image_resolve_handle(mode, &ignored);
         if (image_screen == nullptr) return;
         // Another page of the current screen would be freed with the screen it is to replace.
         if ((image_screen->flags & IMAGE_IS_PAGE) && -mode != st.page_table[0]) {
@@ -629,7 +624,7 @@ void screen_mode(int32_t mode, int32_t active_page, int32_t display_page, int32_
             if (locked) screen_lock_release();
             return;
         }
-        st.write_page = st.read_page = page_ref(st.page_table[0]);
+        st.write_page = st.read_page = image_page_ref(st.page_table[0]);
         show_page(st.page_table[0]);
         reset_figure_state(*st.write_page.image);
         st.active_page_number = 0;
@@ -637,7 +632,7 @@ void screen_mode(int32_t mode, int32_t active_page, int32_t display_page, int32_
 
     if (active_given && active_page != st.active_page_number) {
         ScreenImage* previous = st.write_page.image;
-        st.write_page = st.read_page = page_ref(st.page_table[size_t(active_page)]);
+        st.write_page = st.read_page = image_page_ref(st.page_table[size_t(active_page)]);
         st.active_page_number = active_page;
         ScreenImage& page = *st.write_page.image;
         reset_page_defaults(page);
@@ -727,134 +722,4 @@ void cursor_set(int32_t row, int32_t column, int32_t visible, int32_t start, int
             other->cursor_end = page->cursor_end.load();
         }
     }
-}
-
-int32_t image_new_statement(int32_t width, int32_t height, int32_t mode, int32_t mode_given) {
-    if (error_pending()) return 0;
-    if (width <= 0 || height <= 0 || (mode_given && mode_defaults(mode) == nullptr)) {
-        error_raise(ERROR_ILLEGAL_FUNCTION_CALL);
-        return 0;
-    }
-    const ScreenImage& source = *screen_state.write_page.image;
-    int32_t slot = image_create(width, height, mode_given ? mode : int32_t(source.mode));
-    if (slot == 0) return -1;
-    ScreenImage& image = *image_record(slot);
-    if (!mode_given) {
-        if (image.palette.load() != nullptr && source.palette.load() != nullptr)
-            for (int32_t i = 0; i < 256; ++i)
-                image.palette.load()[i] = image_palette_load(source, i);
-        image_set_font(source.font, &image);
-        image.foreground = source.foreground.load();
-        image.background = source.background.load();
-        image.draw_colour = source.foreground;
-        image.transparent_colour = source.transparent_colour;
-        image.alpha_disabled = source.alpha_disabled;
-        image.print_mode = source.print_mode;
-    }
-    return -slot;
-}
-
-int32_t image_copy(int32_t handle, int32_t given) {
-    if (error_pending()) return 0;
-    ScreenImage* source = screen_state.write_page.image;
-    if (given) {
-        int32_t source_slot = 0;
-        source = resolve_handle(handle, &source_slot);
-        if (source == nullptr) return 0;
-    }
-    int32_t slot = image_slot_take();
-    if (slot == 0) return -1;
-    ScreenImage& copy = *image_record(slot);
-    copy = *source;
-    copy.lock_ref = nullptr;
-    copy.lock_id = 0;
-    copy.flags &= ~(IMAGE_IS_PAGE | IMAGE_OWNS_PIXELS | IMAGE_OWNS_PALETTE);
-    copy.pixels = nullptr;
-    copy.palette = nullptr;
-    if (source->pixels.load() != nullptr) {
-        uint64_t bytes = image_array_bytes(*source);
-        auto* array = static_cast<uint8_t*>(allocate_bytes(bytes));
-        if (array == nullptr) {
-            image_slot_release(slot);
-            return -1;
-        }
-        copy.pixels = array;
-        copy.flags |= IMAGE_OWNS_PIXELS;
-        copy_cells(copy, *source, bytes);
-    }
-    if (source->palette.load() != nullptr) {
-        auto* palette = static_cast<uint32_t*>(std::malloc(256 * sizeof(uint32_t)));
-        if (palette == nullptr) {
-            free_owned_arrays(copy);
-            image_slot_release(slot);
-            return -1;
-        }
-        for (int32_t i = 0; i < 256; ++i) palette[i] = image_palette_load(*source, i);
-        copy.palette = palette;
-        copy.flags |= IMAGE_OWNS_PALETTE;
-    }
-    return -slot;
-}
-
-void page_copy(int32_t from, int32_t to) {
-    if (error_pending()) return;
-    int32_t from_slot = 0, to_slot = 0;
-    ScreenImage* source = resolve_handle(from, &from_slot);
-    if (source == nullptr) return;
-    ScreenImage* target = resolve_handle(to, &to_slot);
-    if (target == nullptr || target == source) return;
-    bool same_shape = source->bytes_per_pixel == target->bytes_per_pixel &&
-                      source->width == target->width && source->height == target->height;
-    if (!same_shape ||
-        (source->bytes_per_pixel == 1 && target->colour_mask < source->colour_mask) ||
-        source->pixels.load() == nullptr || target->pixels.load() == nullptr) {
-        error_raise(ERROR_ILLEGAL_FUNCTION_CALL);
-        return;
-    }
-    copy_cells(*target, *source, image_array_bytes(*source));
-}
-
-void image_free(int32_t handle, int32_t given) {
-    if (error_pending()) return;
-    ScreenState& st = screen_state;
-    if (given && handle >= 0) {
-        error_raise(ERROR_ILLEGAL_FUNCTION_CALL);
-        return;
-    }
-    int32_t slot = st.write_page.slot;
-    ScreenImage* image = st.write_page.image;
-    if (given) {
-        image = resolve_handle(handle, &slot);
-        if (image == nullptr) return;
-    }
-    if (image->flags & IMAGE_IS_PAGE) {
-        error_raise(ERROR_ILLEGAL_FUNCTION_CALL);
-        return;
-    }
-    if (st.write_page.slot == slot) st.write_page = page_ref(st.display_page_slot);
-    if (st.read_page.slot == slot) st.read_page = page_ref(st.display_page_slot);
-    free_owned_arrays(*image);
-    image_slot_release(slot);
-}
-
-void set_write_page(int32_t handle) {
-    if (error_pending()) return;
-    int32_t slot = 0;
-    if (resolve_handle(handle, &slot) != nullptr) screen_state.write_page = page_ref(slot);
-}
-
-void set_read_page(int32_t handle) {
-    if (error_pending()) return;
-    int32_t slot = 0;
-    if (resolve_handle(handle, &slot) != nullptr) screen_state.read_page = page_ref(slot);
-}
-
-int32_t get_write_page() {
-    return -screen_state.write_page.slot;
-}
-int32_t get_read_page() {
-    return -screen_state.read_page.slot;
-}
-int32_t get_display_page() {
-    return -screen_state.display_page_slot;
 }

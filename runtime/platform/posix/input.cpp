@@ -71,7 +71,7 @@ bool indicator_on(Atom name) {
     return on != False;
 }
 
-bool key_down(const char keys[32], ::KeyCode key) {
+bool is_down(const char keys[32], ::KeyCode key) {
     return key != 0 && (keys[key / 8] & (1 << (key % 8))) != 0;
 }
 
@@ -102,7 +102,7 @@ uint32_t platform_lock_key_state() {
         {keyboard.right_alt, KEYBOARD_RIGHT_ALT_DOWN},
     };
     for (const auto& key : held) {
-        if (key_down(keys, key.key)) state |= key.bit;
+        if (is_down(keys, key.key)) state |= key.bit;
     }
     return state;
 }

@@ -114,8 +114,13 @@ int platform_message_box(const char* text, const char* caption, unsigned style) 
 }
 
 void platform_exit(int status) {
-    std::fflush(stderr);
-    std::exit(status);
+    // The process ends from the display thread (or wherever a critical error struck) while the
+    // window thread is still inside the window library's event loop: exit() would run the
+    // library's exit handlers and destroy static objects under that thread's feet, and the
+    // library then fails the process with a status of its own. Nothing needs tearing down (the
+    // program keeps no files of its own), so only the output streams are flushed.
+    std::fflush(nullptr);
+    std::_Exit(status);
 }
 
 // Sleep(0) gives up the rest of the time slice, which is what a zero delay asks for.
