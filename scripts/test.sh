@@ -22,17 +22,23 @@ ctest --preset linux -j "$jobs"
 step "linux-asan: AddressSanitizer, UndefinedBehaviorSanitizer, stress limits"
 cmake --preset linux-asan >/dev/null
 cmake --build --preset linux-asan -j "$jobs" --target unveilo_tests
-ctest --preset linux-asan -j "$jobs"
+ctest --preset linux-asan -j "$jobs" -E "^e2e_"
+
+step "linux-tsan: ThreadSanitizer"
+cmake --preset linux-tsan >/dev/null
+cmake --build --preset linux-tsan -j "$jobs" --target unveilo_tests
+ctest --preset linux-tsan -j "$jobs" -E "^e2e_"
 
 step "linux-fuzz: short libFuzzer run"
 cmake --preset linux-fuzz >/dev/null
 cmake --build --preset linux-fuzz -j "$jobs" --target str_fuzz
 ctest --preset linux-fuzz -R _smoke
 
-step "windows-x64: unit tests under Wine"
+step "windows-x64: unit tests and the demo's end-to-end test under Wine"
 cmake --preset windows-x64 >/dev/null
-cmake --build --preset windows-x64 -j "$jobs" --target unveilo_tests
+cmake --build --preset windows-x64 -j "$jobs" --target unveilo_tests unveilo_demo
 UNVEILO_TEST_DIALOG_ANSWER=ok tools/wine-run.sh build/windows-x64/tests/unveilo_tests.exe
+tools/e2e/demo_e2e.sh build/windows-x64/tools/unveilo_demo.exe build/linux/tools
 
 step "windows-x86: the shipped program, and the unit tests under 32-bit Wine"
 cmake --preset windows-x86 >/dev/null
