@@ -11,7 +11,7 @@
 
 namespace {
 
-const std::string short_literal = "SHORTCUT";   // 8 bytes; with the tail 10 bytes
+const std::string short_literal = "SHORTCUT"; // 8 bytes; with the tail 10 bytes
 const std::string long_literal(4096, 'L');
 const std::string tail = ":\\";
 
@@ -52,10 +52,18 @@ void std_statements(benchmark::State& state, const std::string& literal) {
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(literal.size()));
 }
 
-void BM_engine_short(benchmark::State& state) { engine_statements(state, short_literal); }
-void BM_std_string_short(benchmark::State& state) { std_statements(state, short_literal); }
-void BM_engine_long(benchmark::State& state) { engine_statements(state, long_literal); }
-void BM_std_string_long(benchmark::State& state) { std_statements(state, long_literal); }
+void BM_engine_short(benchmark::State& state) {
+    engine_statements(state, short_literal);
+}
+void BM_std_string_short(benchmark::State& state) {
+    std_statements(state, short_literal);
+}
+void BM_engine_long(benchmark::State& state) {
+    engine_statements(state, long_literal);
+}
+void BM_std_string_long(benchmark::State& state) {
+    std_statements(state, long_literal);
+}
 
 BENCHMARK(BM_engine_short);
 BENCHMARK(BM_std_string_short);
