@@ -16,26 +16,14 @@ cleanup() {
 }
 trap cleanup EXIT
 
-display=
-for n in $(seq 141 190); do
-    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=":$n"; break; fi
-done
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-export DISPLAY=$display
-for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+source "$(dirname "$0")/../tools/e2e/x11_session.sh"
+x11_start 141
 
 start_demo() {
     env "$@" "$demo" &
     demo_pid=$!
     pids+=("$demo_pid")
-    window=
-    for _ in $(seq 300); do
-        window=$(xdotool search --name '^Unveilo demo$' 2>/dev/null | head -n 1 || true)
-        [ -n "$window" ] && break
-        sleep 0.1
-    done
-    [ -n "$window" ] || { echo "the demo window never appeared" >&2; exit 1; }
+    x11_find_window "Unveilo demo"
     sleep 2 # start-up, the first frames, the window fitted to them
 }
 

@@ -15,15 +15,8 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; [ -f "$work/screen.txt" ] && cat "$work/screen.txt" >&2; exit 1; }
 
-display=
-for n in $(seq 91 140); do
-    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=":$n"; break; fi
-done
-[ -n "$display" ] || fail "no free X display number"
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-export DISPLAY=$display
-for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+source "$here/x11_session.sh"
+x11_start 91 || fail "no X display"
 
 start_program() {
     if [[ "$program" == *.exe ]]; then
@@ -33,13 +26,7 @@ start_program() {
     fi
     program_pid=$!
     pids+=("$program_pid")
-    window=
-    for _ in $(seq 600); do
-        window=$(xdotool search --name '^Unveilo demo$' 2>/dev/null | head -n 1 || true)
-        [ -n "$window" ] && break
-        sleep 0.1
-    done
-    [ -n "$window" ] || fail "the window never appeared"
+    x11_find_window "Unveilo demo" || fail "the window never appeared"
 }
 
 # The window's client area, once it has been fitted to the first frame. Without a window manager
