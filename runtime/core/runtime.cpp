@@ -110,8 +110,9 @@ void display_thread() {
             shell_running.store(-1, std::memory_order_release);
             compose_now = true;
         } else {
-            platform_sleep_ms(15);
-            platform_sleep_ms(1);
+            // One 16 ms sleep where the original slept 15 ms and then 1 ms: the same pace with
+            // half the wake-ups.
+            platform_sleep_ms(16);
             if (run_state.end_requested.load(std::memory_order_acquire) != 0) break;
             toggle ^= 1;
         }

@@ -32,6 +32,7 @@ void on_reshape(int width, int height) {
     window_reshape(width, height);
 }
 void on_key_down(unsigned char key, int, int) {
+    latency_key_event();
     on_key_char(key, glutGetModifiers(), true);
 }
 void on_key_up(unsigned char key, int, int) {
@@ -182,6 +183,16 @@ void draw_scaled(const DisplayFrame& frame) {
     glDisable(GL_TEXTURE_2D);
 }
 
+// A frame not yet drawn, a reshape to answer or a full-screen request: the cases in which the
+// display callback does more than return.
+bool presenter_has_work() {
+    int32_t newest = frame_ring.ring_newest.load(std::memory_order_acquire);
+    if (newest == 0) return false;
+    return frame_ring.slots[size_t(newest)].presented.load(std::memory_order_acquire) == 0 ||
+           presenter.force_present != 0 ||
+           presenter.fullscreen_request.load(std::memory_order_acquire) != -1;
+}
+
 } // namespace
 
 void display_present() {
@@ -241,7 +252,9 @@ void redisplay_tick(int value) {
             else
                 glutShowWindow();
         }
-        glutPostRedisplay();
+        // Waking the display callback costs a pass through the window library even when it
+        // returns at once; an idle program asks for it only when something is to be drawn.
+        if (presenter_has_work()) glutPostRedisplay();
     }
     glutTimerFunc(REDISPLAY_INTERVAL_MS, redisplay_tick, value);
 }

@@ -1,8 +1,9 @@
 #pragma once
 // The engine's internal state, for the engine's own files and for tests. Not for callers.
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
-#include <vector>
+#include <type_traits>
 
 #include "runtime/strings/str.h"
 
@@ -35,11 +36,38 @@ constexpr uint32_t SEGMENT_RESERVED_TOP = 8; // zeroed bytes at the top of the d
 // Marks a freed entry of the heap, segment and temporary lists.
 inline BasicString* const STR_EMPTY_MARK = reinterpret_cast<BasicString*>(intptr_t(-1));
 
+// The engine is never destroyed (nothing is freed at exit), so it holds its block lists in a
+// list without a destructor: a std::vector would give its array back when static objects are
+// destroyed and leave the blocks it lists unreachable.
+template <typename T> struct PointerList {
+    T** items = nullptr;
+    int32_t count = 0;
+    int32_t capacity = 0;
+
+    bool empty() const { return count == 0; }
+    size_t size() const { return size_t(count); }
+    T* back() const { return items[count - 1]; }
+    T** begin() const { return items; }
+    T** end() const { return items + count; }
+    // False when the list cannot grow.
+    bool push_back(T* item) {
+        if (count == capacity) {
+            int32_t grown = capacity ? capacity * 2 : 8;
+            void* bigger = std::realloc(items, size_t(grown) * sizeof(T*));
+            if (!bigger) return false;
+            items = static_cast<T**>(bigger);
+            capacity = grown;
+        }
+        items[count++] = item;
+        return true;
+    }
+};
+
 struct StrEngine {
     StrLimits limits;
 
-    std::vector<BasicString*> descriptor_blocks; // every block ever allocated, newest last
-    int32_t descriptors_used = 0;                // handed out from the newest block
+    PointerList<BasicString> descriptor_blocks; // every block ever allocated, newest last
+    int32_t descriptors_used = 0;               // handed out from the newest block
 
     BasicString** free_descriptors = nullptr;
     int32_t free_count = 0;
@@ -66,9 +94,10 @@ struct StrEngine {
     uint8_t* scratch_next = nullptr;
     uint8_t* scratch_end = nullptr;
     int32_t scratch_size = 0;
-    std::vector<uint8_t*> scratch_areas; // kept only so that a reset can give them back
+    PointerList<uint8_t> scratch_areas; // kept only so that a reset can give them back
 };
 
+static_assert(std::is_trivially_destructible_v<StrEngine>);
 extern StrEngine str_engine;
 
 // Resets the engine with the given capacities (tests use tiny ones).

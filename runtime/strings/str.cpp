@@ -56,7 +56,7 @@ BasicString* descriptor_take() {
         // Old blocks stay allocated: their descriptors are still in use by live strings.
         auto* block = new (std::nothrow) BasicString[size_t(engine.limits.descriptor_block)]();
         if (!block) fail(CRITICAL_DESCRIPTOR_BLOCK);
-        engine.descriptor_blocks.push_back(block);
+        if (!engine.descriptor_blocks.push_back(block)) fail(CRITICAL_DESCRIPTOR_BLOCK);
         engine.descriptors_used = 0;
     }
     return &engine.descriptor_blocks.back()[engine.descriptors_used++];
@@ -99,7 +99,7 @@ void scratch_new_area(int64_t size) {
     if (size <= 0 || size > INT32_MAX) fail(CRITICAL_SCRATCH);
     auto* area = static_cast<uint8_t*>(std::malloc(size_t(size)));
     if (!area) fail(CRITICAL_SCRATCH);
-    engine.scratch_areas.push_back(area);
+    if (!engine.scratch_areas.push_back(area)) fail(CRITICAL_SCRATCH);
     engine.scratch_size = int32_t(size);
     engine.scratch_begin = area;
     engine.scratch_next = area;
@@ -114,6 +114,8 @@ void engine_release() {
     std::free(engine.heap_list);
     std::free(engine.segment_list);
     std::free(engine.temp_list);
+    std::free(engine.descriptor_blocks.items);
+    std::free(engine.scratch_areas.items);
     engine = StrEngine{};
 }
 
