@@ -111,8 +111,9 @@ void display_thread() {
             compose_now = true;
         } else {
             // One 16 ms sleep where the original slept 15 ms and then 1 ms: the same pace with
-            // half the wake-ups.
-            platform_sleep_ms(16);
+            // half the wake-ups. A program that starts waiting for input cuts it short, so that
+            // what it has just printed is composed at once.
+            compose_now = display_idle_wait(16);
             if (run_state.end_requested.load(std::memory_order_acquire) != 0) break;
             toggle ^= 1;
         }

@@ -1,5 +1,9 @@
 #include "runtime/display/display.h"
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
 #include "runtime/display/compose.h"
 #include "runtime/platform/platform.h"
 
@@ -71,4 +75,27 @@ void screen_lock_release() {
     if (display_thread_running.load(std::memory_order_acquire) == 0) return;
     // Release: the new pages are complete before the composer may read them again.
     screen_lock.store(0, std::memory_order_release);
+}
+
+namespace {
+// display_wake (program thread) to display_idle_wait (display thread).
+std::mutex wake_mutex;
+std::condition_variable wake_signal;
+bool wake_requested = false; // guarded by wake_mutex
+} // namespace
+
+void display_wake() {
+    {
+        std::lock_guard<std::mutex> lock(wake_mutex);
+        wake_requested = true;
+    }
+    wake_signal.notify_one();
+}
+
+bool display_idle_wait(uint32_t delay_ms) {
+    std::unique_lock<std::mutex> lock(wake_mutex);
+    bool woken = wake_signal.wait_for(lock, std::chrono::milliseconds(delay_ms),
+                                      [] { return wake_requested; });
+    wake_requested = false;
+    return woken;
 }

@@ -27,3 +27,9 @@ extern std::atomic<int32_t> shell_running;
 // Only when automatic display is on and the display thread runs; otherwise they do nothing.
 void screen_lock_acquire();
 void screen_lock_release();
+
+// The program thread is about to wait for input: whatever it printed should be on the screen
+// now rather than at the display thread's next tick.
+void display_wake();
+// Display thread: sleeps up to delay_ms; true when display_wake ended the sleep early.
+bool display_idle_wait(uint32_t delay_ms);

@@ -39,6 +39,12 @@ void idle(bool literal, uint32_t seen, uint32_t delay_ms) {
     }
 }
 
+// Called once as a wait begins: the program is about to sit idle, so what it printed last (the
+// echo of a key, a prompt) is shown without waiting for the display thread's next tick.
+void show_before_waiting(bool literal) {
+    if (!literal) display_wake();
+}
+
 // Takes one key out of the buffer and frees the statement's temporaries; true if there was one.
 bool take_one_key(int32_t mark) {
     bool taken = inkey_read()->length != 0;
@@ -84,6 +90,7 @@ void sleep_seconds(int32_t seconds, int32_t has_seconds) {
     uint32_t step_ms = literal ? LITERAL_SLEEP_STEP_MS : WAKE_SAFETY_MS;
     double wait_ms = has_seconds ? seconds * 1000.0 : 0.0;
     int64_t start_ms = has_seconds ? platform_clock_ms() : 0;
+    show_before_waiting(literal);
     for (;;) {
         // Read before the tests below: a press after them moves the sequence and ends the idle.
         uint32_t seen = key_event_sequence_now();
@@ -117,6 +124,7 @@ void inkey_wait_new(int32_t mark) {
     // Release, as display_auto_on does: the composer state used by an earlier display_now
     // passes to the display thread with it.
     display_auto.store(1, std::memory_order_release);
+    show_before_waiting(literal);
     for (;;) {
         uint32_t seen = key_event_sequence_now();
         if (literal) platform_sleep_ms(0);

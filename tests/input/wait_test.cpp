@@ -157,7 +157,7 @@ TEST_P(WaitTest, sleep_until_key_is_not_ended_by_a_buffered_key) {
     arm_sleep_probe();
     std::atomic<bool> pressed{false};
     std::thread window([&] {
-        ASSERT_TRUE(eventually(sleep_started));
+        EXPECT_TRUE(eventually(sleep_started));
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         pressed.store(true);
         type('y');
@@ -176,7 +176,7 @@ TEST_P(WaitTest, sleep_until_key_ends_on_shift_with_the_buffer_empty) {
     arm_sleep_probe();
     std::atomic<bool> pressed{false};
     std::thread window([&] {
-        ASSERT_TRUE(eventually(sleep_started));
+        EXPECT_TRUE(eventually(sleep_started));
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         pressed.store(true);
         on_key_special(112, true);
@@ -195,7 +195,7 @@ TEST_P(WaitTest, sleep_until_key_ignores_releases) {
     arm_sleep_probe();
     std::atomic<bool> pressed{false};
     std::thread window([&] {
-        ASSERT_TRUE(eventually(sleep_started));
+        EXPECT_TRUE(eventually(sleep_started));
         key_up(KEY_LEFT_SHIFT);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         pressed.store(true);
@@ -215,7 +215,7 @@ TEST_P(WaitTest, sleep_seconds_zero_or_negative_waits_without_limit) {
         arm_sleep_probe();
         std::atomic<bool> pressed{false};
         std::thread window([&] {
-            ASSERT_TRUE(eventually(sleep_started));
+            EXPECT_TRUE(eventually(sleep_started));
             std::this_thread::sleep_for(std::chrono::milliseconds(150));
             pressed.store(true);
             type(' ');
@@ -242,7 +242,7 @@ TEST_P(WaitTest, sleep_seconds_returns_after_its_time) {
 TEST_P(WaitTest, sleep_seconds_with_a_limit_still_ends_on_a_key) {
     arm_sleep_probe();
     std::thread window([&] {
-        ASSERT_TRUE(eventually(sleep_started));
+        EXPECT_TRUE(eventually(sleep_started));
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         type('q');
     });
@@ -267,7 +267,7 @@ TEST_P(WaitTest, a_pause_holds_the_sleep_until_the_next_key) {
     std::atomic<bool> returned{false};
     std::atomic<bool> held_while_paused{false};
     std::thread window([&] {
-        ASSERT_TRUE(eventually(sleep_started));
+        EXPECT_TRUE(eventually(sleep_started));
         window_event_hook(2, KEY_PAUSE, 1);
         window_event_hook(2, KEY_PAUSE, -1);
         // The Pause press is a key press, but the sleep is held in the event poll.
@@ -325,7 +325,7 @@ TEST_P(WaitTest, inkey_wait_new_ignores_earlier_keys_and_takes_the_next) {
     display_auto.store(0);
     std::atomic<bool> pressed{false};
     std::thread window([&] {
-        ASSERT_TRUE(eventually([] { return buffer_empty() && display_auto.load() == 1; }));
+        EXPECT_TRUE(eventually([] { return buffer_empty() && display_auto.load() == 1; }));
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         // A modifier puts nothing in the buffer and does not end the wait.
         on_key_special(114, true);
@@ -346,7 +346,7 @@ TEST_P(WaitTest, inkey_wait_new_ignores_earlier_keys_and_takes_the_next) {
 TEST_P(WaitTest, inkey_wait_new_frees_the_temporaries_of_its_reads) {
     for (unsigned char c : std::string("0123456789")) type(c);
     std::thread window([] {
-        ASSERT_TRUE(eventually(buffer_empty));
+        EXPECT_TRUE(eventually(buffer_empty));
         type('z');
     });
     inkey_wait_new(mark_);
