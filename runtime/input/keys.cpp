@@ -93,9 +93,9 @@ void signal_key_event() {
     wake_signal.notify_all();
 }
 
-uint32_t keyboard_state() {
+uint32_t keyboard_state(bool with_held_keys) {
     KeyboardStateSource source = keyboard_state_source.load(std::memory_order_acquire);
-    return source ? source() : platform_lock_key_state();
+    return source ? source() : platform_lock_key_state(with_held_keys);
 }
 
 // --- BIOS buffer: the key layer moves the tail, the reader the head. The slot bytes are stored
@@ -629,7 +629,7 @@ int32_t scan_code_next() {
 }
 
 void lock_keys_sync() {
-    uint32_t state = keyboard_state(); // outside the lock: it may ask the X server
+    uint32_t state = keyboard_state(false); // outside the lock: it may ask the X server
     bool pressed = false;
     {
         std::lock_guard<std::mutex> guard(key_lock);
@@ -654,7 +654,7 @@ void lock_keys_sync() {
 }
 
 void keys_startup() {
-    uint32_t state = keyboard_state();
+    uint32_t state = keyboard_state(true);
     {
         std::lock_guard<std::mutex> guard(key_lock);
         if (state & KEYBOARD_SCROLL_LOCK_ON) add_held(KEY_SCROLL_LOCK_ON);

@@ -54,7 +54,9 @@ constexpr uint32_t KEYBOARD_LEFT_CTRL_DOWN = 1u << 6;
 constexpr uint32_t KEYBOARD_RIGHT_CTRL_DOWN = 1u << 7;
 constexpr uint32_t KEYBOARD_LEFT_ALT_DOWN = 1u << 8;
 constexpr uint32_t KEYBOARD_RIGHT_ALT_DOWN = 1u << 9;
-uint32_t platform_lock_key_state();
+// The held-key bits are filled in only when asked for: on X11 each answer is a round trip to the
+// server, and the lock-key poll needs the toggles alone.
+uint32_t platform_lock_key_state(bool with_held_keys);
 
 // Attaches what the window library does not deliver to the window just created on the calling
 // thread: on Windows the close box (kind 1, and the window is kept), Pause and Ctrl+Break (kind

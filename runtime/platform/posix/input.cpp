@@ -17,8 +17,10 @@ struct XKeyboard {
     bool tried = false;
     Display* display = nullptr;
     Bool (*get_named_indicator)(Display*, Atom, int*, Bool*, XkbIndicatorMapPtr, Bool*) = nullptr;
+    Status (*get_indicator_state)(Display*, unsigned, unsigned*) = nullptr;
     int (*query_keymap)(Display*, char*) = nullptr;
     Atom scroll_lock = 0, caps_lock = 0, num_lock = 0;
+    unsigned scroll_lock_bit = 0, caps_lock_bit = 0, num_lock_bit = 0;
     // Key codes of the keys reported as down; 0 when the keymap has no such key.
     ::KeyCode scroll_lock_key = 0, left_shift = 0, right_shift = 0, left_ctrl = 0, right_ctrl = 0,
               left_alt = 0, right_alt = 0;
@@ -33,6 +35,15 @@ template <typename Function> bool load(void* library, const char* name, Function
     return function != nullptr;
 }
 
+// The indicator's bit in the XKB indicator state, 0 when the keymap has no such indicator.
+unsigned indicator_bit(Display* display, Atom name) {
+    int index = -1;
+    if (!keyboard.get_named_indicator(display, name, &index, nullptr, nullptr, nullptr) ||
+        index < 0 || index > 31)
+        return 0;
+    return 1u << index;
+}
+
 void connect() {
     keyboard.tried = true;
     void* library = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
@@ -44,6 +55,7 @@ void connect() {
         !load(library, "XInternAtom", intern_atom) ||
         !load(library, "XKeysymToKeycode", keysym_to_keycode) ||
         !load(library, "XkbGetNamedIndicator", keyboard.get_named_indicator) ||
+        !load(library, "XkbGetIndicatorState", keyboard.get_indicator_state) ||
         !load(library, "XQueryKeymap", keyboard.query_keymap)) {
         return;
     }
@@ -54,6 +66,10 @@ void connect() {
     keyboard.scroll_lock = intern_atom(display, "Scroll Lock", False);
     keyboard.caps_lock = intern_atom(display, "Caps Lock", False);
     keyboard.num_lock = intern_atom(display, "Num Lock", False);
+    // Their bit numbers are looked up once; the poll then reads all indicators in one request.
+    keyboard.scroll_lock_bit = indicator_bit(display, keyboard.scroll_lock);
+    keyboard.caps_lock_bit = indicator_bit(display, keyboard.caps_lock);
+    keyboard.num_lock_bit = indicator_bit(display, keyboard.num_lock);
     keyboard.scroll_lock_key = keysym_to_keycode(display, XK_Scroll_Lock);
     keyboard.left_shift = keysym_to_keycode(display, XK_Shift_L);
     keyboard.right_shift = keysym_to_keycode(display, XK_Shift_R);
@@ -64,28 +80,25 @@ void connect() {
     keyboard.display = display;
 }
 
-bool indicator_on(Atom name) {
-    Bool on = False;
-    if (!keyboard.get_named_indicator(keyboard.display, name, nullptr, &on, nullptr, nullptr))
-        return false;
-    return on != False;
-}
-
 bool is_down(const char keys[32], ::KeyCode key) {
     return key != 0 && (keys[key / 8] & (1 << (key % 8))) != 0;
 }
 
 } // namespace
 
-uint32_t platform_lock_key_state() {
+uint32_t platform_lock_key_state(bool with_held_keys) {
     std::lock_guard<std::mutex> lock(keyboard_mutex);
     if (!keyboard.tried) connect();
     if (!keyboard.display) return 0;
 
     uint32_t state = 0;
-    if (indicator_on(keyboard.scroll_lock)) state |= KEYBOARD_SCROLL_LOCK_ON;
-    if (indicator_on(keyboard.caps_lock)) state |= KEYBOARD_CAPS_LOCK_ON;
-    if (indicator_on(keyboard.num_lock)) state |= KEYBOARD_NUM_LOCK_ON;
+    unsigned indicators = 0;
+    if (keyboard.get_indicator_state(keyboard.display, XkbUseCoreKbd, &indicators) != Success)
+        indicators = 0;
+    if (indicators & keyboard.scroll_lock_bit) state |= KEYBOARD_SCROLL_LOCK_ON;
+    if (indicators & keyboard.caps_lock_bit) state |= KEYBOARD_CAPS_LOCK_ON;
+    if (indicators & keyboard.num_lock_bit) state |= KEYBOARD_NUM_LOCK_ON;
+    if (!with_held_keys) return state;
 
     char keys[32] = {};
     keyboard.query_keymap(keyboard.display, keys);

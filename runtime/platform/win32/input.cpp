@@ -16,7 +16,7 @@ bool down(int virtual_key) {
 
 } // namespace
 
-uint32_t platform_lock_key_state() {
+uint32_t platform_lock_key_state(bool) {
     struct Probe {
         int virtual_key;
         bool toggle;
