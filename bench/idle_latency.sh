@@ -8,14 +8,6 @@
 # Usage: bench/idle_latency.sh [DEMO]   (default build/linux/tools/unveilo_demo)
 set -euo pipefail
 demo=$(realpath "${1:-build/linux/tools/unveilo_demo}")
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
 source "$(dirname "$0")/../tools/e2e/x11_session.sh"
 x11_start 141
 

@@ -6,13 +6,6 @@ set -euo pipefail
 program=$(realpath "$1")
 tools=$(realpath "$2")
 here=$(cd "$(dirname "$0")" && pwd)
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    rm -rf "$work"
-}
-trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; [ -f "$work/screen.txt" ] && cat "$work/screen.txt" >&2; exit 1; }
 
 source "$here/x11_session.sh"

@@ -1,5 +1,14 @@
 # Sourced by the scripts that drive a program in a real window: an Xvfb display of their own and
-# the program's window. The caller keeps background process ids in the array `pids`.
+# the program's window. Sourcing it also gives the script a scratch folder `work` and an array
+# `pids` of background processes, both cleared away when the script exits.
+
+work=$(mktemp -d)
+pids=()
+x11_cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    rm -rf "$work"
+}
+trap x11_cleanup EXIT
 
 # Starts Xvfb on the first free display number from $1 on and exports DISPLAY.
 x11_start() {
