@@ -31,7 +31,7 @@ ctest --preset linux-tsan -j "$jobs" -E "^e2e_"
 
 step "linux-fuzz: short libFuzzer run"
 cmake --preset linux-fuzz >/dev/null
-cmake --build --preset linux-fuzz -j "$jobs" --target str_fuzz
+cmake --build --preset linux-fuzz -j "$jobs" --target fuzz_targets
 ctest --preset linux-fuzz -R _smoke
 
 step "windows-x64: unit tests and the demo's end-to-end test under Wine"
