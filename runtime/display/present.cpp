@@ -203,9 +203,9 @@ void draw_scaled(const DisplayFrame& frame) {
 // A frame not yet drawn, a reshape to answer or a full-screen request: the cases in which the
 // display callback does more than return.
 bool presenter_has_work() {
-    int32_t newest = frame_ring.ring_newest.load(std::memory_order_acquire);
+    int32_t newest = compose_ring.ring_newest.load(std::memory_order_acquire);
     if (newest == 0) return false;
-    return frame_ring.slots[size_t(newest)].presented.load(std::memory_order_acquire) == 0 ||
+    return compose_ring.slots[size_t(newest)].presented.load(std::memory_order_acquire) == 0 ||
            presenter.force_present != 0 || fullscreen_request.load(std::memory_order_acquire) != -1;
 }
 
@@ -214,7 +214,7 @@ bool presenter_has_work() {
 void display_present() {
     PresenterState& p = presenter;
     if (p.window_alive == 0) return;
-    const DisplayFrame* frame = frame_ring_latest();
+    const DisplayFrame* frame = compose_ring_latest();
     if (!frame) return;
 
     bool presented = frame->presented.load(std::memory_order_acquire) != 0;
@@ -227,7 +227,7 @@ void display_present() {
     }
     if (take_fullscreen_request(*frame)) return;
 
-    frame_ring_mark_presented(frame);
+    compose_ring_mark_presented(frame);
     bool scaled = p.fullscreen_scaling != 0 || p.resize_mode != 0;
     for (int pass = 1; pass <= 4; ++pass) {
         glDisable(GL_TEXTURE_2D);
@@ -249,11 +249,11 @@ void display_present() {
                 draw_unscaled(*frame);
         }
     }
-    frame_ring_consume_older();
+    compose_ring_consume_older();
     // A paused program's frames are drawn but not shown.
     if ((run_state.pause_state.load(std::memory_order_relaxed) & 1) == 0) {
         glutSwapBuffers();
-        latency_frame_presented(int32_t(frame - &frame_ring.slots[0]));
+        latency_frame_presented(int32_t(frame - &compose_ring.slots[0]));
     }
 }
 

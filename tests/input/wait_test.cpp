@@ -73,7 +73,7 @@ void rescue_key_wait() {
     key_down('!');
 }
 
-// The waits are run in both idle strategies: the wake-up signal and the original polling.
+// The waits are run in both idle strategies: the wake-up signal and plain polling.
 class WaitTest : public ::testing::TestWithParam<bool> {
   protected:
     void SetUp() override {
