@@ -1,10 +1,6 @@
 // The recovery program comes with its own translated sequence; until then the program opens its
 // window, says so and ends with the closing prompt.
-#include "runtime/core/frame.h"
-#include "runtime/core/runtime.h"
-#include "runtime/display/window.h"
-#include "runtime/screen/title.h"
-#include "runtime/strings/str.h"
+#include "runtime/unveilo.h"
 
 namespace {
 
