@@ -3,6 +3,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -178,6 +179,25 @@ TEST_F(FrameTest, program_enter_floating_point_signal_is_critical) {
     EXPECT_EXIT(program_run([] {
                     program_enter();
                     std::raise(SIGFPE);
+                }),
+                testing::ExitedWithCode(0), "^\\[dialog\\] Critical Error: Division by zero\r?\n$");
+}
+
+// A real integer division by zero: returning from the signal would run the division again, so
+// only the jump back to the program thread's guard can end it. The sanitizers' own check of the
+// division is switched off here, so that the hardware fault is what happens.
+__attribute__((no_sanitize("undefined"))) int32_t divide(int32_t a, int32_t b) {
+    return a / b;
+}
+volatile int32_t dividend = 1000;
+volatile int32_t zero_divisor = 0;
+
+TEST_F(FrameTest, program_enter_hardware_division_fault_is_critical) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    answer("ok");
+    EXPECT_EXIT(program_run([] {
+                    program_enter();
+                    std::printf("%d", divide(dividend, zero_divisor));
                 }),
                 testing::ExitedWithCode(0), "^\\[dialog\\] Critical Error: Division by zero\r?\n$");
 }
