@@ -1,7 +1,8 @@
 // The set of held keys (keys down now plus the lock and insert-mode pseudo-keys) and what the
 // modifier keys are. Guarantees: no duplicates, order of arrival; every query under key_lock.
-#include "runtime/input/key_layer.h"
 #include <algorithm>
+
+#include "runtime/input/key_layer.h"
 
 namespace key_layer_internal {
 

@@ -1,9 +1,10 @@
 // What a press and a release do: Break and Pause first, then traps and function-key texts, then
 // the transition ring, the scan-code queue and the BIOS buffer with its flag bytes.
-#include "runtime/base/run_state.h"
-#include "runtime/input/key_layer.h"
 #include <algorithm>
 #include <string>
+
+#include "runtime/base/run_state.h"
+#include "runtime/input/key_layer.h"
 
 namespace key_layer_internal {
 

@@ -1,8 +1,9 @@
 // The transition ring (8192 raw presses and releases; a full ring loses its oldest), the
 // scan-code queue (256 bytes; a repeat of the newest byte is kept once) and the releases that a
 // consumed press suppresses. All under key_lock.
-#include "runtime/input/key_layer.h"
 #include <algorithm>
+
+#include "runtime/input/key_layer.h"
 
 namespace key_layer_internal {
 
