@@ -1,10 +1,11 @@
+#include "runtime/screen/print.h"
+
 #include <cstdio>
 
 #include "runtime/base/error.h"
 #include "runtime/base/run_state.h"
 #include "runtime/platform/platform.h"
 #include "runtime/screen/image.h"
-#include "runtime/screen/print.h"
 
 PrintState print_state;
 

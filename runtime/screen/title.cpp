@@ -1,4 +1,5 @@
 #include "runtime/screen/title.h"
+
 #include "runtime/base/control.h"
 #include "runtime/base/error.h"
 #include "runtime/base/run_state.h"
