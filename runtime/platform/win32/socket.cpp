@@ -1,5 +1,5 @@
 // Windows Sockets 1.1 calls, through ws2_32.
-#include <windows.h>
+// winsock2.h brings windows.h with it, in the order the two need.
 #include <winsock2.h>
 
 #include <cstring>
