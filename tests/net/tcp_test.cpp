@@ -367,6 +367,17 @@ TEST_F(TcpTest, connection_address_falls_back_when_nothing_answers) {
     EXPECT_EQ(pending_error(), 0u);
 }
 
+TEST_F(TcpTest, connection_address_falls_back_when_the_server_setting_names_no_port) {
+    const int32_t host = open_host();
+    ASSERT_LT(host, 0);
+    for (const char* setting : {"127.0.0.1:http", "127.0.0.1:0", "127.0.0.1:65536", ":"}) {
+        set_address_server(setting);
+        EXPECT_EQ(value(tcp_connection_address(host)),
+                  "TCP/IP:" + std::to_string(port_of(host)) + ":127.0.0.1")
+            << setting;
+    }
+}
+
 TEST_F(TcpTest, connection_address_falls_back_on_an_answer_without_address) {
     LookupServer server("HTTP/1.1 503 Service Unavailable\r\n\r\nTry 1.2.3 later", true);
     set_address_server("127.0.0.1:" + std::to_string(server.port()));
