@@ -12,6 +12,7 @@ using ErrorCode = uint32_t;
 constexpr ErrorCode ERROR_ILLEGAL_FUNCTION_CALL = 5;
 constexpr ErrorCode ERROR_OVERFLOW = 6;
 constexpr ErrorCode ERROR_OUT_OF_STRING_SPACE = 14;
+constexpr ErrorCode ERROR_BAD_FILE_NUMBER = 52;
 constexpr ErrorCode ERROR_INVALID_HANDLE = 258;
 
 // Critical errors: they end the process where they are raised. 502 to 518 all read "Out of
@@ -33,6 +34,7 @@ constexpr ErrorCode ERROR_CRITICAL_HEAP = 512;
 constexpr ErrorCode ERROR_CRITICAL_SEGMENT_FULL = 513;
 constexpr ErrorCode ERROR_CRITICAL_SEGMENT_ENTRY = 514;
 constexpr ErrorCode ERROR_CRITICAL_FIXED_SEGMENT_ENTRY = 515;
+constexpr ErrorCode ERROR_CRITICAL_RECEIVE_BUFFER = 518; // a connection's receive buffer
 
 // Records a run-time error for the statement frame to report. A critical code goes on to
 // error_critical and does not return. The first error of a statement wins; 0 or a negative code

@@ -74,3 +74,27 @@ uint32_t platform_lock_key_state(bool with_held_keys);
 // library already reports the close box (X11, through its close callback) this does nothing.
 using WindowEventHook = int32_t (*)(int32_t kind, int32_t a, int32_t b);
 void platform_window_hooks_install(WindowEventHook hook);
+
+// --- Sockets: IPv4 TCP ------------------------------------------------------------------------
+// Set-up (resolving, connecting) blocks; a socket handed out is non-blocking from then on, so
+// that accept, send and receive return at once. Windows Sockets are started on the first open
+// of any kind and never again.
+using PlatformSocket = intptr_t;
+constexpr PlatformSocket PLATFORM_NO_SOCKET = -1;
+
+// Resolves `host` (its first IPv4 address) and connects to `port`; PLATFORM_NO_SOCKET when the
+// name cannot be resolved or the connection fails.
+PlatformSocket platform_socket_connect(const char* host, int32_t port);
+// Listens on every local address at `port` (0 lets the system pick one); *bound_port receives
+// the port in use. PLATFORM_NO_SOCKET when binding or listening fails.
+PlatformSocket platform_socket_listen(int32_t port, int32_t* bound_port);
+// A connection waiting on a listening socket, or PLATFORM_NO_SOCKET when none is.
+PlatformSocket platform_socket_accept(PlatformSocket listener);
+// Both return the count transferred, 0 from a receive when the peer has closed, or -1 with the
+// system's error number in *error (see platform_socket_would_block). A send to a peer that has
+// gone fails with -1; it never raises a signal.
+int32_t platform_socket_send(PlatformSocket s, const void* data, int32_t length, int32_t* error);
+int32_t platform_socket_receive(PlatformSocket s, void* data, int32_t length, int32_t* error);
+// True for the error of a non-blocking call that found nothing to do.
+bool platform_socket_would_block(int32_t error);
+void platform_socket_close(PlatformSocket s);
