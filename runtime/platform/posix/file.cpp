@@ -62,6 +62,20 @@ bool locked_elsewhere(const PosixFile& f, int64_t offset, int64_t count) {
 
 } // namespace
 
+bool posix_share_admit(PosixFile* f) {
+    struct stat info {};
+    if (fstat(f->fd, &info) != 0) return false;
+    f->device = info.st_dev;
+    f->inode = info.st_ino;
+    for (const PosixFile* other : open_files) {
+        if (other->device == info.st_dev && other->inode == info.st_ino &&
+            share_conflict(*other, f->access, f->share))
+            return false;
+    }
+    open_files.push_back(f);
+    return true;
+}
+
 int32_t posix_errno_result(int error) {
     switch (error) {
     case EACCES:
@@ -118,21 +132,21 @@ int32_t platform_file_open(const char* name, uint32_t access, uint32_t share, Pl
         close(fd);
         return FILE_RESULT_PERMISSION_DENIED;
     }
-    for (const PosixFile* other : open_files) {
-        if (other->device == info.st_dev && other->inode == info.st_ino &&
-            share_conflict(*other, access, share)) {
-            close(fd);
-            return FILE_RESULT_PERMISSION_DENIED;
-        }
+    auto* f = new PosixFile{};
+    f->fd = fd;
+    f->access = access;
+    f->share = share;
+    if (!posix_share_admit(f)) {
+        close(fd);
+        delete f;
+        return FILE_RESULT_PERMISSION_DENIED;
     }
     // Emptied only after the sharing check, so that a refused open leaves the file alone.
     if (create == PlatformCreate::truncate_existing && ftruncate(fd, 0) != 0) {
         int error = errno;
-        close(fd);
+        platform_file_close(reinterpret_cast<PlatformFile>(f));
         return posix_errno_result(error);
     }
-    auto* f = new PosixFile{fd, access, share, info.st_dev, info.st_ino, false, 0, 0, {}};
-    open_files.push_back(f);
     *file = reinterpret_cast<PlatformFile>(f);
     return FILE_RESULT_OK;
 }
@@ -197,9 +211,12 @@ int32_t platform_file_size(PlatformFile file, int64_t* size) {
 int32_t platform_file_lock(PlatformFile file, uint64_t offset, uint64_t length, bool lock) {
     PosixFile* f = posix_file(file);
     if (!f) return FILE_RESULT_OTHER_FAILURE;
+    // fcntl takes a write lock only through a descriptor open for writing; a read-only handle
+    // takes a read lock, and the probe below, which finds locks of either kind, makes every lock
+    // exclude every other handle as Windows locks do.
+    short type = !lock ? F_UNLCK : (f->access & PLATFORM_ACCESS_WRITE) ? F_WRLCK : F_RDLCK;
     struct flock range {};
-    if (!to_flock(offset, length, lock ? F_WRLCK : F_UNLCK, &range))
-        return FILE_RESULT_OTHER_FAILURE;
+    if (!to_flock(offset, length, type, &range)) return FILE_RESULT_OTHER_FAILURE;
     auto held = std::find_if(f->locks.begin(), f->locks.end(), [&](const PosixLock& l) {
         return l.offset == offset && l.length == length;
     });
@@ -211,6 +228,10 @@ int32_t platform_file_lock(PlatformFile file, uint64_t offset, uint64_t length, 
             uint64_t held_end = l.offset + std::min(l.length, UINT64_MAX - l.offset);
             if (offset < held_end && l.offset < end) return FILE_RESULT_PERMISSION_DENIED;
         }
+        struct flock probe = range;
+        probe.l_type = F_WRLCK;
+        if (fcntl(f->fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK)
+            return FILE_RESULT_PERMISSION_DENIED;
     } else if (held == f->locks.end()) {
         return FILE_RESULT_PERMISSION_DENIED;
     }

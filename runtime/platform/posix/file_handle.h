@@ -29,6 +29,9 @@ int32_t posix_errno_result(int error);
 // A run-time file name as a POSIX path: backslashes become slashes.
 std::string posix_path(const char* name);
 PosixFile* posix_file(PlatformFile file);
+// Enters a handle into this process's sharing check, filling in its identity; false when an
+// open handle's sharing (or this one's) forbids it. platform_file_close takes it out again.
+bool posix_share_admit(PosixFile* f);
 // Transfers on a device without positions, bounded by the handle's timeouts.
 int32_t posix_stream_read(PosixFile& f, void* buffer, int64_t count, int64_t* done);
 int32_t posix_stream_write(PosixFile& f, const void* data, int64_t count, int64_t* done);

@@ -145,7 +145,9 @@ int32_t platform_serial_open(int32_t port, uint32_t access, const PlatformSerial
         flags |= O_RDONLY;
     int fd = open(path.c_str(), flags);
     if (fd < 0) return posix_errno_result(errno);
-    // No sharing: a second open of the line fails while this one holds it.
+    // No sharing: a second open of the line fails while this one holds it, in other processes
+    // through the terminal's exclusive mode (which a superuser passes) and in this one through
+    // the sharing check.
     if (ioctl(fd, TIOCEXCL) != 0 || !configure(fd, config)) {
         close(fd);
         return FILE_RESULT_DEVICE_UNAVAILABLE;
@@ -153,6 +155,11 @@ int32_t platform_serial_open(int32_t port, uint32_t access, const PlatformSerial
     auto* f = new PosixFile{};
     f->fd = fd;
     f->access = access;
+    if (!posix_share_admit(f)) {
+        close(fd);
+        delete f;
+        return FILE_RESULT_PERMISSION_DENIED;
+    }
     f->is_serial = true;
     f->read_timeout_ms = config.read_timeout_ms;
     f->write_timeout_ms = config.write_timeout_ms;
