@@ -114,6 +114,11 @@ int32_t platform_file_size(PlatformFile file, int64_t* size);
 // one it holds, fails with the permission result, as does a range another handle holds.
 int32_t platform_file_lock(PlatformFile file, uint64_t offset, uint64_t length, bool lock);
 
+// True where a range locked through one handle refuses reads and writes through the others.
+// Windows does; Wine, which runs the Windows build on Linux, takes the locks but lets transfers
+// through; the POSIX back end checks the locks itself.
+bool platform_file_locks_refuse_transfers();
+
 // A serial port's line settings, already checked and with every default filled in.
 struct PlatformSerialConfig {
     uint32_t baud = 300;

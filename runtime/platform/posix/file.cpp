@@ -246,3 +246,7 @@ int32_t platform_file_lock(PlatformFile file, uint64_t offset, uint64_t length, 
         f->locks.erase(held);
     return FILE_RESULT_OK;
 }
+
+bool platform_file_locks_refuse_transfers() {
+    return true;
+}

@@ -124,3 +124,9 @@ int32_t platform_file_lock(PlatformFile file, uint64_t offset, uint64_t length, 
         return FILE_RESULT_PERMISSION_DENIED;
     return FILE_RESULT_OTHER_FAILURE;
 }
+
+bool platform_file_locks_refuse_transfers() {
+    // Wine announces itself through an export of its ntdll that Windows does not have.
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return !(ntdll && GetProcAddress(ntdll, "wine_get_version"));
+}
