@@ -84,7 +84,7 @@ void byte_level_read(benchmark::State& state) {
     prepare(path);
     open_for_bench(path, FILE_MODE_BINARY);
     int32_t record = file_record_index(1);
-    std::vector<char> data(size_t(block));
+    std::vector<char> data(static_cast<size_t>(block));
     int64_t at = 0;
     for (auto _ : state) {
         if (file_read_bytes(record, at, data.data(), block) != FILE_RESULT_OK)
@@ -102,7 +102,7 @@ void stdio_read(benchmark::State& state) {
     std::string path = bench_path("unveilo-bench-io-fread.bin");
     prepare(path);
     std::FILE* f = std::fopen(path.c_str(), "rb");
-    std::vector<char> data(size_t(block));
+    std::vector<char> data(static_cast<size_t>(block));
     int64_t at = 0;
     for (auto _ : state) {
         if (std::fread(data.data(), 1, size_t(block), f) != size_t(block))
@@ -125,3 +125,4 @@ BENCHMARK(byte_level_write)->Arg(512)->Arg(4 << 10)->Arg(64 << 10)->Arg(1 << 20)
 BENCHMARK(stdio_write)->Arg(512)->Arg(4 << 10)->Arg(64 << 10)->Arg(1 << 20);
 BENCHMARK(byte_level_read)->Arg(512)->Arg(4 << 10)->Arg(64 << 10)->Arg(1 << 20);
 BENCHMARK(stdio_read)->Arg(512)->Arg(4 << 10)->Arg(64 << 10)->Arg(1 << 20);
+BENCHMARK_MAIN();
