@@ -134,6 +134,15 @@ TEST_F(FileOpen, explicit_access_replaces_the_default) {
     EXPECT_EQ(result, FILE_RESULT_WRONG_DIRECTION);
 }
 
+// INPUT reads the first byte at open; a handle that may not read fails there and frees its number.
+TEST_F(FileOpen, input_without_read_access_fails_at_the_first_byte) {
+    write_file(path("w.txt"), "text");
+    EXPECT_EQ(open(path("w.txt"), FILE_MODE_INPUT, 1, FILE_ACCESS_WRITE), 70u);
+    EXPECT_EQ(file_record_index(1), -1);
+    EXPECT_EQ(free_file_number(), 1);
+    EXPECT_EQ(read_file(path("w.txt")), "text");
+}
+
 // The lock a file is opened with decides who else may open it: the second open is refused with
 // 70 when either side's lock forbids the other's access.
 TEST_F(FileOpen, lock_modes_decide_who_else_may_open) {

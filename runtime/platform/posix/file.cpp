@@ -84,7 +84,9 @@ int32_t posix_errno_result(int error) {
     case EBUSY:
     case ETXTBSY:
     case EISDIR:
-    case EAGAIN: return FILE_RESULT_PERMISSION_DENIED;
+    case EAGAIN:
+    case EBADF: // a transfer the descriptor's access does not allow, refused as Windows does
+        return FILE_RESULT_PERMISSION_DENIED;
     case ENOTDIR: return FILE_RESULT_PATH_NOT_FOUND;
     case ENXIO:
     case ENODEV: return FILE_RESULT_DEVICE_UNAVAILABLE;
@@ -93,8 +95,7 @@ int32_t posix_errno_result(int error) {
     case EFBIG:
     case EMFILE:
     case ENFILE:
-    case EINVAL:
-    case EBADF: return FILE_RESULT_OTHER_FAILURE;
+    case EINVAL: return FILE_RESULT_OTHER_FAILURE;
     default: return FILE_RESULT_FILE_NOT_FOUND;
     }
 }
