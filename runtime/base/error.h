@@ -11,8 +11,18 @@ using ErrorCode = uint32_t;
 // Errors recorded for the statement frame to report (the dialog offers to continue).
 constexpr ErrorCode ERROR_ILLEGAL_FUNCTION_CALL = 5;
 constexpr ErrorCode ERROR_OVERFLOW = 6;
+constexpr ErrorCode ERROR_OUT_OF_MEMORY = 7;
 constexpr ErrorCode ERROR_OUT_OF_STRING_SPACE = 14;
-constexpr ErrorCode ERROR_BAD_FILE_NUMBER = 52;
+constexpr ErrorCode ERROR_BAD_FILE_NUMBER = 52; // bad file name or number
+constexpr ErrorCode ERROR_FILE_NOT_FOUND = 53;
+constexpr ErrorCode ERROR_BAD_FILE_MODE = 54;
+constexpr ErrorCode ERROR_FILE_ALREADY_OPEN = 55;
+constexpr ErrorCode ERROR_BAD_RECORD_NUMBER = 63;
+constexpr ErrorCode ERROR_BAD_FILE_NAME = 64;
+constexpr ErrorCode ERROR_DEVICE_UNAVAILABLE = 68;
+constexpr ErrorCode ERROR_PERMISSION_DENIED = 70;
+constexpr ErrorCode ERROR_PATH_FILE_ACCESS = 75;
+constexpr ErrorCode ERROR_PATH_NOT_FOUND = 76;
 constexpr ErrorCode ERROR_INVALID_HANDLE = 258;
 
 // Critical errors: they end the process where they are raised. 502 to 518 all read "Out of

@@ -14,10 +14,12 @@
 #include "runtime/display/display.h"
 #include "runtime/display/font.h"
 #include "runtime/input/keys.h"
+#include "runtime/io/file.h"
 #include "runtime/memory/conv.h"
 #include "runtime/platform/platform.h"
 #include "runtime/screen/image.h"
 #include "runtime/strings/str.h"
+#include "runtime/strings/str_hooks.h"
 
 namespace {
 
@@ -137,6 +139,9 @@ int runtime_main(int argc, char** argv, ProgramMain program, WindowMain window) 
     display_reset();
     font_state_reset();
     screen_startup();
+    // Open files are closed by END, which sits below the file family and reaches it through the
+    // string engine's hook.
+    str_file_hooks.close_all = file_close_all;
 
     std::thread(program_thread_main, program).detach();
     std::thread(timer_thread_main).detach();

@@ -98,3 +98,78 @@ int32_t platform_socket_receive(PlatformSocket s, void* data, int32_t length, in
 // True for the error of a non-blocking call that found nothing to do.
 bool platform_socket_would_block(int32_t error);
 void platform_socket_close(PlatformSocket s);
+// --- Files and serial ports ---------------------------------------------------------------------
+// Results of the file functions below, shared with the file family's byte level: 0 success,
+// negative a reason. The platform maps its own error numbers onto these.
+constexpr int32_t FILE_RESULT_OK = 0;
+constexpr int32_t FILE_RESULT_SHORT_WRITE = -1;
+constexpr int32_t FILE_RESULT_NOT_OPEN = -2;
+constexpr int32_t FILE_RESULT_WRONG_DIRECTION = -3; // also: the file could not be sized
+constexpr int32_t FILE_RESULT_NEGATIVE = -4;
+constexpr int32_t FILE_RESULT_FILE_NOT_FOUND = -5;
+constexpr int32_t FILE_RESULT_PATH_NOT_FOUND = -6;
+constexpr int32_t FILE_RESULT_PERMISSION_DENIED = -7; // also sharing and lock violations
+constexpr int32_t FILE_RESULT_DEVICE_UNAVAILABLE = -8;
+constexpr int32_t FILE_RESULT_OTHER_FAILURE = -9;
+constexpr int32_t FILE_RESULT_SHORT_READ = -10;
+constexpr int32_t FILE_RESULT_BAD_SERIAL_OPTIONS = -11;
+
+// An open file or device; PLATFORM_FILE_NONE when there is none.
+using PlatformFile = intptr_t;
+constexpr PlatformFile PLATFORM_FILE_NONE = -1;
+
+// Access and sharing bits, and how an open treats an existing or missing file.
+constexpr uint32_t PLATFORM_ACCESS_READ = 1;
+constexpr uint32_t PLATFORM_ACCESS_WRITE = 2;
+constexpr uint32_t PLATFORM_SHARE_READ = 1;
+constexpr uint32_t PLATFORM_SHARE_WRITE = 2;
+enum class PlatformCreate { open_existing, open_always, truncate_existing };
+
+// Opens `name` (backslashes and slashes both separate folders). Another open of the same file
+// whose access the sharing of either open forbids fails with the permission result. A folder
+// cannot be opened as a file.
+int32_t platform_file_open(const char* name, uint32_t access, uint32_t share, PlatformCreate create,
+                           PlatformFile* file);
+void platform_file_close(PlatformFile file);
+
+// Moves up to `count` bytes at byte `offset`; `done` receives the bytes moved, even on failure.
+// An offset of -1 means the device's own stream (serial ports), which has no position. A read
+// that meets the end of the file is a success with fewer bytes done. A range locked through
+// another handle refuses the transfer with the permission result.
+int32_t platform_file_read(PlatformFile file, int64_t offset, void* buffer, int64_t count,
+                           int64_t* done);
+int32_t platform_file_write(PlatformFile file, int64_t offset, const void* data, int64_t count,
+                            int64_t* done);
+int32_t platform_file_size(PlatformFile file, int64_t* size);
+
+// Locks or unlocks bytes offset .. offset + length - 1 for this handle alone. Locks do not nest:
+// locking a range that overlaps one this handle holds, or unlocking a range that is not exactly
+// one it holds, fails with the permission result, as does a range another handle holds.
+int32_t platform_file_lock(PlatformFile file, uint64_t offset, uint64_t length, bool lock);
+
+// True where a range locked through one handle refuses reads and writes through the others.
+// Windows does; Wine, which runs the Windows build on Linux, takes the locks but lets transfers
+// through; the POSIX back end checks the locks itself.
+bool platform_file_locks_refuse_transfers();
+
+// A serial port's line settings, already checked and with every default filled in.
+struct PlatformSerialConfig {
+    uint32_t baud = 300;
+    uint8_t parity = 1;               // 0 none, 1 even, 2 odd, 3 space, 4 mark
+    uint8_t data_bits = 7;            // 5 to 8
+    uint8_t stop_tenths = 10;         // 10, 15 or 20
+    bool binary = true;               // false: text mode
+    bool rts_off = false;             // hold RTS low
+    uint32_t read_timeout_ms = 1000;  // 0: a read returns at once with what is there
+    uint32_t write_timeout_ms = 1000; // 0: a write waits as long as it takes
+};
+
+// Opens serial port `port` (1-255) with no sharing: COM<port>: on Windows; on POSIX the path in
+// the environment variable UNVEILO_COM<port>, else /dev/ttyS<port - 1>. A port that exists but
+// refuses the settings gives the device-unavailable result.
+int32_t platform_serial_open(int32_t port, uint32_t access, const PlatformSerialConfig& config,
+                             PlatformFile* file);
+
+// Opens a connected pseudo-terminal pair for tests of the serial path: `device_path` names the
+// side a serial port opens, `controller` is the other end. False where the platform has none.
+bool platform_pty_open(PlatformFile* controller, std::string* device_path);

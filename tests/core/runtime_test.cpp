@@ -12,6 +12,7 @@
 #include "runtime/base/run_state.h"
 #include "runtime/display/compose.h"
 #include "runtime/input/keys.h"
+#include "runtime/io/file.h"
 #include "runtime/memory/conv.h"
 #include "runtime/platform/platform.h"
 #include "runtime/strings/str_hooks.h"
@@ -57,6 +58,9 @@ std::string text_row(int row) {
 }
 
 void test_program() {
+    // Start-up has bound the real file table by now; the test listens in its place.
+    EXPECT_EQ(str_file_hooks.close_all, &file_close_all);
+    str_file_hooks.close_all = close_all_files;
     int32_t mark = program_enter();
     frame_print_item(str_new_cstring("started"));
     frame_print_end(mark, 1);
@@ -94,13 +98,8 @@ void run(ProgramMain program, WindowMain window) {
 
 TEST(runtime_main, fake_window_start_up_display_tick_and_exit_sequence) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(
-        {
-            str_file_hooks.close_all = close_all_files;
-            run(test_program, fake_window);
-        },
-        testing::ExitedWithCode(PROGRAM_EXIT_CODE),
-        "fake window: frame composed, ticks advancing, prompt shown, files closed");
+    EXPECT_EXIT({ run(test_program, fake_window); }, testing::ExitedWithCode(PROGRAM_EXIT_CODE),
+                "fake window: frame composed, ticks advancing, prompt shown, files closed");
 }
 
 // The close box: the display thread starts the exit sequence at once, stops the program thread
