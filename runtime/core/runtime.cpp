@@ -127,6 +127,7 @@ void display_thread() {
 
 int runtime_main(int argc, char** argv, ProgramMain program, WindowMain window) {
     platform_chdir(executable_directory().c_str());
+    startup_count_environment();
 
     conv_memory_init();
     str_engine_reset();

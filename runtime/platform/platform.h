@@ -38,6 +38,10 @@ bool platform_chdir(const char* path);
 // started afterwards inherits it; false when the environment refuses it.
 bool platform_setenv(const char* name, const char* value);
 
+// Number of variables in the process environment, as the C library's environment table holds
+// them (on Windows without the hidden per-drive "=C:" entries, which no program can name).
+int32_t platform_environment_count();
+
 // Asks the floating-point unit for a 64-bit mantissa where the platform lets a program choose.
 void platform_fpu_extended_precision();
 
