@@ -69,3 +69,26 @@ void presenter_reset();
 void display_present();
 void redisplay_tick(int value);
 void register_window_callbacks();
+
+// Where a scaled frame lies in the drawing area (the target) and the window-to-frame mapping
+// that goes with it. Without aspect keeping, or when the aspects agree, the frame covers the
+// whole target; otherwise it is centred on one axis and black bars fill the rest of that axis.
+struct PresentFit {
+    int32_t x1 = 0, y1 = 0, x2 = 0, y2 = 0; // the rectangle the frame is drawn into
+    int32_t bars_axis = -1;                 // -1 no bars, 0 left and right, 1 top and bottom
+    int32_t mouse_offset[2] = {0, 0};
+    float mouse_scale[2] = {1.0f, 1.0f};
+    int32_t mouse_last[2] = {0, 0};
+};
+PresentFit present_fit(int32_t frame_width, int32_t frame_height, int32_t target_width,
+                       int32_t target_height, bool keep_aspect);
+
+// The two black rectangles (x1, y1, x2, y2 in target pixels) that cover a fitted frame's bars;
+// all zero when it has none.
+struct PresentRect {
+    int32_t x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+};
+struct PresentBars {
+    PresentRect first, second;
+};
+PresentBars present_bars(const PresentFit& fit, int32_t target_width, int32_t target_height);
