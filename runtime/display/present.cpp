@@ -12,6 +12,7 @@
 #include "runtime/display/window.h"
 #include "runtime/display/window_input.h"
 #include "runtime/input/keys.h"
+#include "runtime/platform/platform.h"
 #include "runtime/screen/title.h"
 
 // The Windows OpenGL headers stop at version 1.1, which lacks these two.
@@ -95,6 +96,7 @@ bool take_fullscreen_request(const DisplayFrame& frame) {
     auto enter = [&](int width, int height) {
         if (fullscreen_mode.load(std::memory_order_relaxed) == 0) p.saved_window = glutGetWindow();
         glutEnterGameMode();
+        platform_window_fullscreen_style();
         p.target_width = width;
         p.target_height = height;
         register_window_callbacks();

@@ -92,3 +92,8 @@ struct PresentBars {
     PresentRect first, second;
 };
 PresentBars present_bars(const PresentFit& fit, int32_t target_width, int32_t target_height);
+
+// The resizable-window setting: 0 unless a statement of the program sets it (this program has
+// none). Written by the program thread, read once by the window thread when it creates the
+// window; a single word that publishes nothing else, so relaxed.
+extern std::atomic<int32_t> window_resizable_setting;

@@ -5,6 +5,7 @@
 #include "runtime/display/present.h"
 
 PresenterState presenter;
+std::atomic<int32_t> window_resizable_setting{0};
 
 void presenter_reset() {
     presenter.~PresenterState();

@@ -38,7 +38,8 @@ int window_main(int argc, char** argv) {
     glutCreateWindow(title.c_str());
     glutSetOption(GLUT_ACTION_ON_WINDOW_CLOSE, GLUT_ACTION_CONTINUE_EXECUTION);
     glutCloseFunc(on_close);
-    platform_window_hooks_install(window_event_hook);
+    platform_window_hooks_install(window_event_hook,
+                                  window_resizable_setting.load(std::memory_order_relaxed) != 0);
     register_window_callbacks();
     glutMainLoop();
     return 0;

@@ -74,7 +74,12 @@ uint32_t platform_lock_key_state(bool with_held_keys);
 
 // Attaches what the window library does not deliver to the window just created on the calling
 // thread: on Windows the close box (kind 1, and the window is kept), Pause and Ctrl+Break (kind
-// 2) reach `hook` from the window procedure, and the sizing frame is removed. Where the window
-// library already reports the close box (X11, through its close callback) this does nothing.
+// 2) and raw mouse movement (kind 3, asked for at the first mouse message) reach `hook` from the
+// window procedure, and the window gets the fixed frame, or the sizing frame when `resizable`.
+// Where the window library already reports the close box (X11, through its close callback) this
+// does nothing.
 using WindowEventHook = int32_t (*)(int32_t kind, int32_t a, int32_t b);
-void platform_window_hooks_install(WindowEventHook hook);
+void platform_window_hooks_install(WindowEventHook hook, bool resizable);
+// Called right after the window library entered full screen: the window of the current OpenGL
+// context loses its frame and becomes a pop-up (Windows; nothing elsewhere).
+void platform_window_fullscreen_style();
