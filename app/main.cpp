@@ -2,6 +2,7 @@
 // window, says so and ends with the closing prompt.
 #include "runtime/core/frame.h"
 #include "runtime/core/runtime.h"
+#include "runtime/display/window.h"
 #include "runtime/screen/title.h"
 #include "runtime/strings/str.h"
 
@@ -20,5 +21,5 @@ void recovery_main() {
 } // namespace
 
 int main(int argc, char** argv) {
-    return runtime_main(argc, argv, recovery_main);
+    return runtime_main(argc, argv, recovery_main, window_main);
 }

@@ -5,7 +5,7 @@
 // Each iteration also plays the presenter's part so that frame buffers are recycled.
 #include <benchmark/benchmark.h>
 
-#include "runtime/core/run_state.h"
+#include "runtime/base/run_state.h"
 #include "runtime/display/compose.h"
 #include "runtime/display/font.h"
 #include "runtime/memory/conv.h"
@@ -35,7 +35,7 @@ void present() {
 void compose_full(benchmark::State& state) {
     start_screen();
     for (auto _ : state) {
-        composer_state.previous_valid.store(0);
+        compose_previous_valid.store(0);
         display_compose();
         present();
     }

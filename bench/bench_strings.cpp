@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "runtime/core/run_state.h"
+#include "runtime/base/run_state.h"
 #include "runtime/memory/conv.h"
 #include "runtime/strings/str.h"
 

@@ -14,6 +14,9 @@ step() { printf '\n== %s\n' "$*"; }
 step "formatting"
 git ls-files -- '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
+step "include graph between the runtime's folders: no cycle"
+python3 tools/include_graph.py
+
 step "linux: build and unit tests"
 cmake --preset linux >/dev/null
 cmake --build --preset linux -j "$jobs"

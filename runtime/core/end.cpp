@@ -1,7 +1,7 @@
 // The END statement. The process never ends on the program thread: the closing prompt waits for a
 // key, then the thread asks the display thread to end the process and parks.
+#include "runtime/base/run_state.h"
 #include "runtime/core/frame.h"
-#include "runtime/core/run_state.h"
 #include "runtime/core/startup.h"
 #include "runtime/input/wait.h"
 #include "runtime/screen/image.h"

@@ -1,13 +1,15 @@
 #pragma once
-// The frame around every statement of the translated program, the event poll it runs when a flag
-// asks for it, and the main program's entry steps.
+// The frame around every statement of the translated program and the main program's entry
+// steps. The event poll that a frame runs when a flag asks for it is in runtime/base/event.h.
 //
 // A translated program reads its temporaries mark once from program_enter() and then wraps each
 // statement in one of the frame_* forms below. Program thread only.
 #include <atomic>
 #include <cstdint>
 
-#include "runtime/core/run_state.h"
+#include "runtime/base/error.h"
+#include "runtime/base/event.h"
+#include "runtime/base/run_state.h"
 #include "runtime/core/startup.h"
 #include "runtime/screen/print.h"
 #include "runtime/strings/str.h"
@@ -23,23 +25,18 @@ constexpr int32_t CHAIN_SUFFIX_LENGTH = CHAIN_TAG_LENGTH + CHAIN_FILE_NAME_LENGT
 constexpr int32_t CHAIN_DIRECTORY_MAX = 4096;
 static_assert(sizeof CHAIN_TAG - 1 == CHAIN_TAG_LENGTH);
 
-// Takes up whatever was flagged during the statement of `line`: holds while paused, parks on a
-// stop request, reports a pending error, else runs the armed traps. Clears event_pending.
-void event_poll(uint32_t line);
-
-// Runs the handlers of armed key and timer traps that have fired.
-void event_trap_dispatch();
-
-// Parks the program thread for good; the display thread ends the process.
-[[noreturn]] void program_park();
-
 // The END statement: closing prompt, then the end request and the park.
 [[noreturn]] void program_end();
 
 // The main program's entry steps before its first statement: extended floating-point precision,
-// the floating-point signal handler, the temporaries mark (returned) and the chained-start check.
+// the division-fault trap, the temporaries mark (returned) and the chained-start check.
 // Creating the program's own variables is left to the translated program, after this call.
 int32_t program_enter();
+
+// Runs `program` on the calling thread (the program thread) so that a division fault inside it
+// ends in the "Division by zero" box and the exit here, on this thread, rather than in the
+// signal handler. Returns when `program` does (only tests' programs do).
+void program_run(void (*program)());
 
 // A command line ending in the chain tag and a state-file name is a chained start: the working
 // directory is taken from the state file and the tag is cut from the command line.

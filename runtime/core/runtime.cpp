@@ -5,13 +5,14 @@
 #include <string>
 #include <thread>
 
+#include "runtime/base/control.h"
+#include "runtime/base/run_state.h"
+#include "runtime/base/wake.h"
 #include "runtime/core/frame.h"
-#include "runtime/core/run_state.h"
 #include "runtime/core/startup.h"
 #include "runtime/display/compose.h"
 #include "runtime/display/display.h"
 #include "runtime/display/font.h"
-#include "runtime/display/window.h"
 #include "runtime/input/keys.h"
 #include "runtime/memory/conv.h"
 #include "runtime/platform/platform.h"
@@ -54,7 +55,7 @@ void clock_align() {
 }
 
 void program_thread_main(ProgramMain program) {
-    program();
+    program_run(program);
 }
 
 // The exit sequence: stop the program and timer threads, wait until both have parked, exit.
@@ -124,7 +125,7 @@ void display_thread() {
     exit_sequence();
 }
 
-int runtime_main(int argc, char** argv, ProgramMain program) {
+int runtime_main(int argc, char** argv, ProgramMain program, WindowMain window) {
     platform_chdir(executable_directory().c_str());
 
     conv_memory_init();
@@ -142,5 +143,5 @@ int runtime_main(int argc, char** argv, ProgramMain program) {
     display_thread_running.store(1, std::memory_order_release);
     std::thread(display_thread).detach();
 
-    return window_main(argc, argv);
+    return window(argc, argv);
 }

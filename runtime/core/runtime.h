@@ -7,9 +7,15 @@
 // program_end (or parks after an error it was told not to continue).
 using ProgramMain = void (*)();
 
+// The window's entry point: creates the window and runs its event loop on the calling thread for
+// the life of the process. The freeglut window passes window_main (runtime/display/window.h);
+// tests pass a fake.
+using WindowMain = int (*)(int argc, char** argv);
+
 // Prepares the run-time, starts the program, timer and display threads and turns the calling
-// thread into the window thread. Returns only if the window library's event loop ever does.
-int runtime_main(int argc, char** argv, ProgramMain program);
+// thread into the window thread by calling `window`. Returns what `window` returns, if it ever
+// does.
+int runtime_main(int argc, char** argv, ProgramMain program, WindowMain window);
 
 // The display thread: emulated timer tick, frame composition about every 32 ms, lock-key
 // synchronisation, and the exit sequence that ends the process.

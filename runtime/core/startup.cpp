@@ -4,8 +4,6 @@
 
 #include "runtime/strings/detail.h"
 
-BasicString* str_shared_empty = nullptr;
-BasicString* str_one_space = nullptr;
 BasicString* machine_code_message = nullptr;
 BasicString* command_line = nullptr;
 
@@ -27,9 +25,7 @@ void startup_strings(int argc, const char* const* argv) {
     str_engine.segment_top -= SEGMENT_RESERVED_TOP;
     std::memset(str_segment_start() + str_engine.segment_top, 0, SEGMENT_RESERVED_TOP);
 
-    str_shared_empty = str_new_segment(0, false);
-    str_one_space = str_new_segment(1, false);
-    str_one_space->chars[0] = ' ';
+    str_constants_create();
     machine_code_message = permanent_heap_copy(MACHINE_CODE_TEXT, sizeof MACHINE_CODE_TEXT - 1);
 
     size_t length = 0;

@@ -1,11 +1,8 @@
 #pragma once
-// The permanent strings that start-up creates before the program runs.
+// The permanent strings that start-up creates before the program runs (besides the string
+// engine's own, str_shared_empty and str_one_space).
 #include "runtime/strings/str.h"
 
-// Printed with end-of-line to end a printed line; never written into.
-extern BasicString* str_shared_empty;
-// A single space, used by the print-zone operation.
-extern BasicString* str_one_space;
 // What the machine-code emulation answers when asked to run code; the emulation is not part of
 // this run-time.
 extern BasicString* machine_code_message;

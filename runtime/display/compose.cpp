@@ -197,9 +197,9 @@ void draw_cell(uint32_t* pixels, int32_t stride, const TextPage& page, int32_t c
 bool compose_text(const TextPage& page, int32_t frame_width, int32_t frame_height) {
     ComposerState& state = composer_state;
     const ScreenImage& image = *page.image;
-    // Relaxed: a change of previous_valid by screen_lock_acquire is ordered before this run by
-    // the acquire load of screen_lock == 0 at the start of the run.
-    bool valid = state.previous_valid.load(std::memory_order_relaxed) != 0;
+    // Relaxed: a change of compose_previous_valid by screen_lock_acquire is ordered before this run
+    // by the acquire load of screen_lock == 0 at the start of the run.
+    bool valid = compose_previous_valid.load(std::memory_order_relaxed) != 0;
 
     size_t cell_bytes = size_t(page.columns) * size_t(page.rows) * 2;
     if (state.cells.size() != cell_bytes) {
@@ -313,7 +313,7 @@ bool compose_text(const TextPage& page, int32_t frame_width, int32_t frame_heigh
     remember_phases();
 
     // Step D1.
-    state.previous_valid.store(1, std::memory_order_relaxed);
+    compose_previous_valid.store(1, std::memory_order_relaxed);
     frame_ring.ring_newest.store(slot, std::memory_order_release);
     latency_frame_published(slot);
     if (frame_ring.ring_oldest.load(std::memory_order_relaxed) == 0)
@@ -432,14 +432,9 @@ void display_reset() {
     state.previous_columns = -1;
     state.previous_rows = -1;
     state.previous_font = -1;
-    state.previous_valid.store(0, std::memory_order_relaxed);
     state.cells_drawn = 0;
 
-    display_auto.store(1, std::memory_order_relaxed);
+    control_reset();
     compose_done.store(0, std::memory_order_relaxed);
     frame_counter.store(0, std::memory_order_relaxed);
-    screen_lock.store(0, std::memory_order_relaxed);
-    window_hidden.store(0, std::memory_order_relaxed);
-    display_thread_running.store(0, std::memory_order_relaxed);
-    shell_running.store(0, std::memory_order_relaxed);
 }

@@ -86,7 +86,7 @@ void frame_ring_consume_older();
 // --- Start-up and tests ------------------------------------------------------------------------
 
 // What the composer remembers between runs (see display_compose). Used by one composing thread
-// at a time; previous_valid is also cleared by screen_lock_acquire on the program thread.
+// at a time. Whether its copies are still valid is compose_previous_valid (base/control.h).
 struct ComposerState {
     // The page's cells as last drawn (character, attribute); size 1 at first so that the first
     // text run always sizes it.
@@ -107,10 +107,6 @@ struct ComposerState {
     int32_t previous_columns = -1;
     int32_t previous_rows = -1;
     int32_t previous_font = -1;
-    // 1 while the cell copy, the palette copy and the frame in ring_newest show one state of the
-    // page. Cleared by screen_lock_acquire (program thread) while it holds the lock; set by the
-    // composer at the end of every run that composes.
-    std::atomic<int32_t> previous_valid{0};
     // Cells drawn by the last run that composed (for tests and the benchmark).
     int32_t cells_drawn = 0;
 };

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "runtime/core/run_state.h"
+#include "runtime/base/run_state.h"
 #include "runtime/display/compose.h"
 #include "runtime/display/latency.h"
 #include "runtime/display/window.h"
@@ -76,25 +76,24 @@ bool game_mode_possible(int width, int height) {
 // Returns true when the request was handled and this call must not draw.
 bool take_fullscreen_request(const DisplayFrame& frame) {
     PresenterState& p = presenter;
-    int32_t request = p.fullscreen_request.load(std::memory_order_acquire);
+    int32_t request = fullscreen_request.load(std::memory_order_acquire);
     if (request == -1 || p.reshape_pending != 0) return false;
     if (request == 0) {
         glutLeaveGameMode();
         glutSetWindow(p.saved_window);
         register_window_callbacks();
-        p.fullscreen_mode.store(0, std::memory_order_release);
-        p.fullscreen_request.store(-1, std::memory_order_release);
+        fullscreen_mode.store(0, std::memory_order_release);
+        fullscreen_request.store(-1, std::memory_order_release);
         return true;
     }
     auto enter = [&](int width, int height) {
-        if (p.fullscreen_mode.load(std::memory_order_relaxed) == 0)
-            p.saved_window = glutGetWindow();
+        if (fullscreen_mode.load(std::memory_order_relaxed) == 0) p.saved_window = glutGetWindow();
         glutEnterGameMode();
         p.target_width = width;
         p.target_height = height;
         register_window_callbacks();
-        p.fullscreen_mode.store(request, std::memory_order_release);
-        p.fullscreen_request.store(-1, std::memory_order_release);
+        fullscreen_mode.store(request, std::memory_order_release);
+        fullscreen_request.store(-1, std::memory_order_release);
     };
     if (game_mode_possible(frame.width, frame.height)) {
         enter(frame.width, frame.height);
@@ -107,8 +106,8 @@ bool take_fullscreen_request(const DisplayFrame& frame) {
         p.fullscreen_scaling = request;
         return true;
     }
-    p.fullscreen_mode.store(0, std::memory_order_release);
-    p.fullscreen_request.store(-1, std::memory_order_release);
+    fullscreen_mode.store(0, std::memory_order_release);
+    fullscreen_request.store(-1, std::memory_order_release);
     return false;
 }
 
@@ -133,7 +132,7 @@ void draw_unscaled(const DisplayFrame& frame) {
 
 void draw_scaled(const DisplayFrame& frame) {
     PresenterState& p = presenter;
-    if (p.fullscreen_mode.load(std::memory_order_relaxed) == 0) {
+    if (fullscreen_mode.load(std::memory_order_relaxed) == 0) {
         p.target_width = p.window_width;
         p.target_height = p.window_height;
     }
@@ -147,11 +146,11 @@ void draw_scaled(const DisplayFrame& frame) {
     glLoadIdentity();
     glScalef(1, -1, 1);
     glTranslatef(0, float(-p.target_height), 0);
-    if (p.fullscreen_mode.load(std::memory_order_relaxed) == 0)
+    if (fullscreen_mode.load(std::memory_order_relaxed) == 0)
         glViewport(0, 0, p.window_width, p.window_height);
     glEnable(GL_TEXTURE_2D);
-    bool smooth = p.fullscreen_mode.load(std::memory_order_relaxed) == 0 ? p.resize_mode == 2
-                                                                         : p.fullscreen_smooth != 0;
+    bool smooth = fullscreen_mode.load(std::memory_order_relaxed) == 0 ? p.resize_mode == 2
+                                                                       : p.fullscreen_smooth != 0;
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, smooth ? GL_LINEAR : GL_NEAREST);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
@@ -201,8 +200,7 @@ bool presenter_has_work() {
     int32_t newest = frame_ring.ring_newest.load(std::memory_order_acquire);
     if (newest == 0) return false;
     return frame_ring.slots[size_t(newest)].presented.load(std::memory_order_acquire) == 0 ||
-           presenter.force_present != 0 ||
-           presenter.fullscreen_request.load(std::memory_order_acquire) != -1;
+           presenter.force_present != 0 || fullscreen_request.load(std::memory_order_acquire) != -1;
 }
 
 } // namespace

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "runtime/base/control.h"
+
 struct PresenterState {
     int32_t window_width = 640; // client size as last reported to the reshape callback
     int32_t window_height = 400;
@@ -24,10 +26,8 @@ struct PresenterState {
     // rasteriser does), so the first frame drawn after a resize can land in a buffer of the old
     // size; with nothing new to draw afterwards, that misplaced picture would stay.
     int32_t redraw_after_reshape = 0;
-    // -1 none, 0 leave full screen, 1 stretched, 2 aspect kept. Stored by the program thread,
-    // taken by the window thread; fullscreen_mode answers the request.
-    std::atomic<int32_t> fullscreen_request{-1};
-    std::atomic<int32_t> fullscreen_mode{0};
+    // The full-screen handshake words, fullscreen_request and fullscreen_mode, are in
+    // runtime/base/control.h, where the program side can reach them.
     int32_t fullscreen_scaling = 0;
     int32_t fullscreen_smooth = 0;
     int32_t target_width = 640;

@@ -5,7 +5,7 @@
 #include <mutex>
 #include <vector>
 
-#include "runtime/core/run_state.h"
+#include "runtime/base/run_state.h"
 #include "runtime/input/detail.h"
 #include "runtime/memory/conv.h"
 #include "runtime/platform/platform.h"

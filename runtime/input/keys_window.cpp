@@ -3,7 +3,7 @@
 // mouse-message queue they feed, which has a lock of its own: nothing in it touches the keys.
 #include <mutex>
 
-#include "runtime/core/run_state.h"
+#include "runtime/base/run_state.h"
 #include "runtime/input/detail.h"
 #include "runtime/input/keys.h"
 

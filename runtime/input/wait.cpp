@@ -6,9 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "runtime/core/frame.h"
-#include "runtime/core/run_state.h"
-#include "runtime/display/display.h"
+#include "runtime/base/control.h"
+#include "runtime/base/error.h"
+#include "runtime/base/event.h"
+#include "runtime/base/run_state.h"
+#include "runtime/base/wake.h"
 #include "runtime/input/detail.h"
 #include "runtime/input/keys.h"
 #include "runtime/platform/platform.h"

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "runtime/core/error.h"
-#include "runtime/core/run_state.h"
+#include "runtime/base/error.h"
+#include "runtime/base/run_state.h"
 #include "runtime/memory/detail.h"
 
 uint8_t* conv_memory = nullptr;
@@ -16,10 +16,6 @@ constexpr int32_t ADDRESS_ARGUMENT_MIN = -65536;
 constexpr int32_t ADDRESS_ARGUMENT_MAX = 65535;
 
 constexpr uint32_t BLOCK_GRANULE = 16; // one paragraph, so that every block starts a segment
-
-constexpr int32_t ERROR_BLOCK_TOO_LARGE = 505;
-constexpr int32_t ERROR_BLOCK_NO_SPACE = 506;
-constexpr int32_t ERROR_BLOCK_NO_RECORD = 507;
 
 bool address_argument_ok(int32_t value) {
     return value >= ADDRESS_ARGUMENT_MIN && value <= ADDRESS_ARGUMENT_MAX;
@@ -36,7 +32,8 @@ int32_t take_record() {
         s.freed_records.pop_back();
         return record;
     }
-    if (uint32_t(s.records_issued) >= s.record_limit) error_raise(ERROR_BLOCK_NO_RECORD);
+    if (uint32_t(s.records_issued) >= s.record_limit)
+        error_critical(ERROR_CRITICAL_BLOCK_NO_RECORD);
     return s.records_issued++;
 }
 
@@ -93,7 +90,7 @@ void poke_byte(int32_t offset, int32_t value) {
 
 uint8_t* conv_block_alloc(uint32_t size) {
     ConvState& s = conv_state;
-    if (size > CONV_BLOCK_MAX_SIZE) error_raise(ERROR_BLOCK_TOO_LARGE);
+    if (size > CONV_BLOCK_MAX_SIZE) error_critical(ERROR_CRITICAL_BLOCK_SIZE);
     if (size == 0) return conv_memory + CONV_BLOCK_HIGH;
     size = (size + BLOCK_GRANULE - 1) & ~(BLOCK_GRANULE - 1);
 
@@ -107,7 +104,8 @@ uint8_t* conv_block_alloc(uint32_t size) {
         previous = block;
         block = s.records[block].next;
     }
-    if (block == -1 && boundary - CONV_BLOCK_LOW < size) error_raise(ERROR_BLOCK_NO_SPACE);
+    if (block == -1 && boundary - CONV_BLOCK_LOW < size)
+        error_critical(ERROR_CRITICAL_BLOCK_NO_SPACE);
 
     int32_t record = take_record();
     s.records[record] = ConvBlockRecord{boundary - size, boundary, size, block};

@@ -41,6 +41,16 @@ bool platform_setenv(const char* name, const char* value);
 // Asks the floating-point unit for a 64-bit mantissa where the platform lets a program choose.
 void platform_fpu_extended_precision();
 
+// Division faults (SIGFPE). Returning from the signal would run the faulting division again, and
+// the error box and the exit are not async-signal-safe; so the handler only jumps back into the
+// innermost platform_run_guarded of the faulting thread, which returns true and lets its caller
+// report the fault. A fault on a thread without a guard ends the process by the signal's default
+// action.
+void platform_division_trap_install();
+// Runs body(context) on the calling thread under a division-fault guard. True when a division
+// fault ended body; body's stack is then gone without its destructors having run.
+bool platform_run_guarded(void (*body)(void*), void* context);
+
 // Keyboard state for seeding the key layer at start-up and for its lock-key poll: the toggle
 // state of the three lock keys and which of these keys are down now. 0 when the platform cannot
 // tell (no X display on Linux).

@@ -6,9 +6,9 @@
 #include <limits>
 #include <new>
 
-#include "runtime/core/error.h"
-#include "runtime/core/run_state.h"
-#include "runtime/display/display.h"
+#include "runtime/base/control.h"
+#include "runtime/base/error.h"
+#include "runtime/base/run_state.h"
 #include "runtime/memory/conv.h"
 #include "runtime/screen/detail.h"
 
@@ -163,14 +163,13 @@ void home_view(ScreenImage& image) {
 void grow_table() {
     ScreenImage* chunk = new (std::nothrow) ScreenImage[IMAGE_TABLE_GROWTH];
     if (chunk == nullptr) {
-        error_raise(502);
-        return;
+        error_critical(ERROR_CRITICAL_IMAGE_TABLE);
     }
     try {
         screen_state.chunks.emplace_back(chunk);
     } catch (const std::bad_alloc&) {
         delete[] chunk;
-        error_raise(502);
+        error_critical(ERROR_CRITICAL_IMAGE_TABLE);
     }
 }
 
@@ -342,7 +341,7 @@ ScreenImage* image_resolve_handle(int32_t handle, int32_t* slot_out) {
                                   ? nullptr
                                   : image_record(int32_t(wide));
         if (record == nullptr || !record->is_valid) {
-            error_raise(258);
+            error_raise(ERROR_INVALID_HANDLE);
             return nullptr;
         }
         slot = int32_t(wide);
@@ -447,8 +446,7 @@ int32_t image_slot_release(int32_t slot) {
             st.free_slots.reserve(size_t(st.free_capacity) + IMAGE_TABLE_GROWTH);
             st.free_capacity += IMAGE_TABLE_GROWTH;
         } catch (const std::bad_alloc&) {
-            error_raise(503);
-            return 0;
+            error_critical(ERROR_CRITICAL_IMAGE_FREE_LIST);
         }
     }
     // The memory-block facility that sets lock_id is not part of this run-time; zeroing the
@@ -620,9 +618,7 @@ void screen_mode(int32_t mode, int32_t active_page, int32_t display_page, int32_
         }
         if (!built) {
             // Without pages nothing could be shown or printed; the run-time cannot go on.
-            error_raise(502);
-            if (locked) screen_lock_release();
-            return;
+            error_critical(ERROR_CRITICAL_IMAGE_TABLE);
         }
         st.write_page = st.read_page = image_page_ref(st.page_table[0]);
         show_page(st.page_table[0]);

@@ -18,29 +18,7 @@
 #include <memory>
 #include <vector>
 
-// A field shared with the display thread: a relaxed atomic that converts to and from its value
-// and copies by value, so that records can still be zeroed, copied and compared like plain data.
-// Only the program thread stores; a read-modify-write is therefore a load and a store.
-template <typename T> class Relaxed {
-  public:
-    Relaxed() noexcept : value_(T{}) {}
-    Relaxed(T value) noexcept : value_(value) {}
-    Relaxed(const Relaxed& other) noexcept : value_(other.load()) {}
-    Relaxed& operator=(const Relaxed& other) noexcept {
-        store(other.load());
-        return *this;
-    }
-    Relaxed& operator=(T value) noexcept {
-        store(value);
-        return *this;
-    }
-    operator T() const noexcept { return load(); }
-    T load() const noexcept { return value_.load(std::memory_order_relaxed); }
-    void store(T value) noexcept { value_.store(value, std::memory_order_relaxed); }
-
-  private:
-    std::atomic<T> value_;
-};
+#include "runtime/base/relaxed.h"
 
 // One cell of a text page as the video hardware lays it out: the code page 437 character, then
 //   attribute bits 0-3 foreground index, bits 4-6 background index, bit 7 blink.

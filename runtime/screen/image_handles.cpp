@@ -2,8 +2,8 @@
 // is image slot n. Program thread only.
 #include <cstdlib>
 
-#include "runtime/core/error.h"
-#include "runtime/core/run_state.h"
+#include "runtime/base/error.h"
+#include "runtime/base/run_state.h"
 #include "runtime/screen/detail.h"
 #include "runtime/screen/image.h"
 

@@ -2,9 +2,8 @@
 
 #include <cstdio>
 
-#include "runtime/core/error.h"
-#include "runtime/core/run_state.h"
-#include "runtime/core/startup.h"
+#include "runtime/base/error.h"
+#include "runtime/base/run_state.h"
 #include "runtime/platform/platform.h"
 #include "runtime/screen/image.h"
 

@@ -1,7 +1,8 @@
 #include "runtime/screen/title.h"
 
-#include "runtime/core/run_state.h"
-#include "runtime/display/display.h"
+#include "runtime/base/control.h"
+#include "runtime/base/error.h"
+#include "runtime/base/run_state.h"
 
 TitleState title_state;
 

@@ -9,39 +9,22 @@
 #include <cstring>
 #include <new>
 
-#include "runtime/core/error.h"
+#include "runtime/base/error.h"
 #include "runtime/memory/conv.h"
 #include "runtime/strings/detail.h"
 
 StrEngine str_engine;
+BasicString* str_shared_empty = nullptr;
+BasicString* str_one_space = nullptr;
 
 namespace {
 
 StrEngine& engine = str_engine;
 
-// Critical codes of the engine's allocators.
-constexpr int32_t CRITICAL_SCRATCH = 504;
-constexpr int32_t CRITICAL_DESCRIPTOR_BLOCK = 505;
-constexpr int32_t CRITICAL_FREE_STACK = 508;
-constexpr int32_t CRITICAL_SEGMENT_LIST = 509;
-constexpr int32_t CRITICAL_HEAP_LIST = 510;
-constexpr int32_t CRITICAL_TEMP_LIST = 511;
-constexpr int32_t CRITICAL_HEAP = 512;
-constexpr int32_t CRITICAL_SEGMENT_FULL = 513;
-constexpr int32_t CRITICAL_SEGMENT_ENTRY = 514;
-constexpr int32_t CRITICAL_FIXED_SEGMENT_ENTRY = 515;
-constexpr int32_t CRITICAL_STACK_SPACE = 256;
-
-// Critical errors end the process inside error_raise; the abort only guards against a return.
-[[noreturn]] void fail(int32_t critical_code) {
-    error_raise(critical_code);
-    std::abort();
-}
-
-template <typename T> T* grow_array(T* array, int64_t entries, int32_t critical_code) {
-    if (entries <= 0 || entries > INT32_MAX) fail(critical_code);
+template <typename T> T* grow_array(T* array, int64_t entries, ErrorCode critical_code) {
+    if (entries <= 0 || entries > INT32_MAX) error_critical(critical_code);
     void* grown = std::realloc(array, size_t(entries) * sizeof(T));
-    if (!grown) fail(critical_code);
+    if (!grown) error_critical(critical_code);
     return static_cast<T*>(grown);
 }
 
@@ -55,8 +38,8 @@ BasicString* descriptor_take() {
         engine.descriptors_used == engine.limits.descriptor_block) {
         // Old blocks stay allocated: their descriptors are still in use by live strings.
         auto* block = new (std::nothrow) BasicString[size_t(engine.limits.descriptor_block)]();
-        if (!block) fail(CRITICAL_DESCRIPTOR_BLOCK);
-        if (!engine.descriptor_blocks.push_back(block)) fail(CRITICAL_DESCRIPTOR_BLOCK);
+        if (!block) error_critical(ERROR_CRITICAL_BLOCK_SIZE);
+        if (!engine.descriptor_blocks.push_back(block)) error_critical(ERROR_CRITICAL_BLOCK_SIZE);
         engine.descriptors_used = 0;
     }
     return &engine.descriptor_blocks.back()[engine.descriptors_used++];
@@ -71,7 +54,7 @@ void list_append(BasicString**& list, int32_t& count, int32_t capacity, BasicStr
 
 // Copies the live entries down over the empty marks, keeping their order; doubles the array
 // when it is still at least half full afterwards.
-void list_pack(BasicString**& list, int32_t& count, int32_t& capacity, int32_t critical_code) {
+void list_pack(BasicString**& list, int32_t& count, int32_t& capacity, ErrorCode critical_code) {
     int32_t live = 0;
     for (int32_t i = 0; i < count; ++i) {
         BasicString* s = list[i];
@@ -82,24 +65,24 @@ void list_pack(BasicString**& list, int32_t& count, int32_t& capacity, int32_t c
     count = live;
     if (count < capacity / 2) return;
     int64_t doubled = int64_t(capacity) * 2;
-    if (doubled > INT32_MAX - 1) fail(critical_code);
+    if (doubled > INT32_MAX - 1) error_critical(critical_code);
     list = grow_array(list, doubled + 1, critical_code);
     capacity = int32_t(doubled);
 }
 
-void segment_entry_make(BasicString* s, int32_t critical_code) {
+void segment_entry_make(BasicString* s, ErrorCode critical_code) {
     engine.segment_top -= 4;
-    if (engine.segment_top < engine.segment_used) fail(critical_code);
+    if (engine.segment_top < engine.segment_used) error_critical(critical_code);
     s->segment_entry = str_segment_start() + engine.segment_top;
     s->segment_entry_offset = int32_t(engine.segment_top);
     str_write_segment_entry(s);
 }
 
 void scratch_new_area(int64_t size) {
-    if (size <= 0 || size > INT32_MAX) fail(CRITICAL_SCRATCH);
+    if (size <= 0 || size > INT32_MAX) error_critical(ERROR_CRITICAL_STRING_SCRATCH);
     auto* area = static_cast<uint8_t*>(std::malloc(size_t(size)));
-    if (!area) fail(CRITICAL_SCRATCH);
-    if (!engine.scratch_areas.push_back(area)) fail(CRITICAL_SCRATCH);
+    if (!area) error_critical(ERROR_CRITICAL_STRING_SCRATCH);
+    if (!engine.scratch_areas.push_back(area)) error_critical(ERROR_CRITICAL_STRING_SCRATCH);
     engine.scratch_size = int32_t(size);
     engine.scratch_begin = area;
     engine.scratch_next = area;
@@ -142,19 +125,19 @@ void str_engine_reset(const StrLimits& limits) {
 
     engine.free_capacity = limits.free_stack_capacity;
     engine.free_descriptors =
-        grow_array<BasicString*>(nullptr, limits.free_stack_capacity, CRITICAL_FREE_STACK);
+        grow_array<BasicString*>(nullptr, limits.free_stack_capacity, ERROR_CRITICAL_FREE_STACK);
     engine.heap_size = limits.heap_size;
-    engine.string_heap = grow_array<uint8_t>(nullptr, limits.heap_size, CRITICAL_HEAP);
+    engine.string_heap = grow_array<uint8_t>(nullptr, limits.heap_size, ERROR_CRITICAL_HEAP);
     engine.heap_list_capacity = limits.heap_list_capacity;
     engine.heap_list = grow_array<BasicString*>(nullptr, int64_t(limits.heap_list_capacity) + 1,
-                                                CRITICAL_HEAP_LIST);
+                                                ERROR_CRITICAL_HEAP_LIST);
     engine.segment_list_capacity = limits.segment_list_capacity;
     engine.segment_list = grow_array<BasicString*>(
-        nullptr, int64_t(limits.segment_list_capacity) + 1, CRITICAL_SEGMENT_LIST);
+        nullptr, int64_t(limits.segment_list_capacity) + 1, ERROR_CRITICAL_SEGMENT_LIST);
     engine.temp_capacity = limits.temp_capacity;
     engine.temp_list = static_cast<BasicString**>(
         std::calloc(size_t(limits.temp_capacity) + 1, sizeof(BasicString*)));
-    if (!engine.temp_list) fail(CRITICAL_TEMP_LIST);
+    if (!engine.temp_list) error_critical(ERROR_CRITICAL_TEMP_LIST);
     engine.temp_count = 1;
 
     std::memset(str_segment_start(), 0, DATA_SEGMENT_SIZE);
@@ -170,7 +153,8 @@ void str_engine_reset() {
 
 void str_free_stack_grow() {
     int64_t doubled = int64_t(engine.free_capacity) * 2;
-    engine.free_descriptors = grow_array(engine.free_descriptors, doubled, CRITICAL_FREE_STACK);
+    engine.free_descriptors =
+        grow_array(engine.free_descriptors, doubled, ERROR_CRITICAL_FREE_STACK);
     engine.free_capacity = int32_t(doubled);
 }
 
@@ -178,19 +162,19 @@ void str_temp_list_grow() {
     // The list is never packed: slots below a statement's mark belong to enclosing statements
     // and must keep their indices.
     int64_t doubled = int64_t(engine.temp_capacity) * 2;
-    if (doubled > INT32_MAX - 1) fail(CRITICAL_STACK_SPACE);
-    engine.temp_list = grow_array(engine.temp_list, doubled + 1, CRITICAL_TEMP_LIST);
+    if (doubled > INT32_MAX - 1) error_critical(ERROR_CRITICAL_STACK_SPACE);
+    engine.temp_list = grow_array(engine.temp_list, doubled + 1, ERROR_CRITICAL_TEMP_LIST);
     engine.temp_capacity = int32_t(doubled);
 }
 
 void str_heap_list_pack() {
     list_pack(engine.heap_list, engine.heap_list_count, engine.heap_list_capacity,
-              CRITICAL_HEAP_LIST);
+              ERROR_CRITICAL_HEAP_LIST);
 }
 
 void str_segment_list_pack() {
     list_pack(engine.segment_list, engine.segment_list_count, engine.segment_list_capacity,
-              CRITICAL_SEGMENT_LIST);
+              ERROR_CRITICAL_SEGMENT_LIST);
 }
 
 // Packs the heap, leaving gaps of up to 32 bytes where they are (moving a string costs more than
@@ -215,10 +199,10 @@ void str_heap_compact(uint32_t need) {
     if (uint64_t(need) + 2 * uint64_t(engine.heap_used) + HEAP_SLACK < engine.heap_size) return;
 
     uint64_t grown_size = uint64_t(need) + 2 * uint64_t(engine.heap_size);
-    if (grown_size > uint64_t(INT32_MAX)) fail(CRITICAL_HEAP);
+    if (grown_size > uint64_t(INT32_MAX)) error_critical(ERROR_CRITICAL_HEAP);
     auto old_base = reinterpret_cast<uintptr_t>(engine.string_heap);
     auto* grown = static_cast<uint8_t*>(std::realloc(engine.string_heap, size_t(grown_size)));
-    if (!grown) fail(CRITICAL_HEAP);
+    if (!grown) error_critical(ERROR_CRITICAL_HEAP);
     engine.string_heap = grown;
     engine.heap_size = uint32_t(grown_size);
     for (int32_t i = 0; i < engine.heap_list_count; ++i) {
@@ -244,7 +228,8 @@ void str_segment_compact(uint32_t need) {
         p += s->length;
         engine.segment_used += uint32_t(s->length);
     }
-    if (uint64_t(engine.segment_used) + need > engine.segment_top) fail(CRITICAL_SEGMENT_FULL);
+    if (uint64_t(engine.segment_used) + need > engine.segment_top)
+        error_critical(ERROR_CRITICAL_SEGMENT_FULL);
 }
 
 BasicString* str_new(int32_t length, bool temporary) {
@@ -291,7 +276,7 @@ BasicString* str_new_segment(int32_t length, bool temporary) {
     if (temporary)
         str_temp_append(s);
     else
-        segment_entry_make(s, CRITICAL_SEGMENT_ENTRY);
+        segment_entry_make(s, ERROR_CRITICAL_SEGMENT_ENTRY);
     return s;
 }
 
@@ -305,7 +290,7 @@ BasicString* str_new_fixed(uint8_t* address, int32_t length, bool temporary) {
     } else {
         uint8_t* segment = str_segment_start();
         if (address > segment && address < segment + DATA_SEGMENT_SIZE)
-            segment_entry_make(s, CRITICAL_FIXED_SEGMENT_ENTRY);
+            segment_entry_make(s, ERROR_CRITICAL_FIXED_SEGMENT_ENTRY);
     }
     return s;
 }
@@ -382,4 +367,10 @@ void scratch_reset(void* position) {
         engine.scratch_next = p;
     else
         engine.scratch_next = engine.scratch_begin;
+}
+
+void str_constants_create() {
+    str_shared_empty = str_new_segment(0, false);
+    str_one_space = str_new_segment(1, false);
+    str_one_space->chars[0] = ' ';
 }

@@ -26,6 +26,16 @@ inline bool str_is_plain_temporary(const BasicString* s) {
     return s->is_temporary && !s->is_fixed && !s->is_read_only && !s->in_segment;
 }
 
+// --- The engine's permanent strings ------------------------------------------------------------
+
+// Printed with end-of-line to end a printed line; never written into.
+extern BasicString* str_shared_empty;
+// A single space, used by the print-zone operation.
+extern BasicString* str_one_space;
+// Creates the two above in the data segment. Start-up calls it first after reserving the top of
+// the segment, so that they take the same places in every run.
+void str_constants_create();
+
 // --- Creation, freeing and the temporaries of a statement -------------------------------------
 
 BasicString* str_new(int32_t length, bool temporary);

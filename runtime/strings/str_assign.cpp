@@ -2,15 +2,13 @@
 // translated statement leans on, so each avoids copying where the memory rule allows it.
 #include <cstring>
 
-#include "runtime/core/error.h"
+#include "runtime/base/error.h"
 #include "runtime/strings/detail.h"
 #include "runtime/strings/str.h"
 
 namespace {
 
 StrEngine& engine = str_engine;
-
-constexpr int32_t ERROR_OUT_OF_STRING_SPACE = 14;
 
 // One of the two data areas a growable string can live in.
 struct Area {

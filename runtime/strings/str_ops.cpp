@@ -7,9 +7,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "runtime/core/error.h"
-#include "runtime/core/run_state.h"
-#include "runtime/core/startup.h"
+#include "runtime/base/error.h"
+#include "runtime/base/run_state.h"
 #include "runtime/strings/str.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <limits>
 #include <type_traits>
 
-#include "runtime/core/error.h"
+#include "runtime/base/error.h"
 #include "runtime/strings/str.h"
 
 namespace {

@@ -10,9 +10,9 @@
 #include <string>
 #include <thread>
 
-#include "runtime/core/error.h"
+#include "runtime/base/error.h"
+#include "runtime/base/run_state.h"
 #include "runtime/core/frame.h"
-#include "runtime/core/run_state.h"
 #include "runtime/core/startup.h"
 #include "runtime/memory/conv.h"
 #include "runtime/platform/platform.h"
@@ -175,12 +175,18 @@ TEST_F(FrameTest, program_enter_returns_the_temporaries_mark) {
 TEST_F(FrameTest, program_enter_floating_point_signal_is_critical) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     answer("ok");
-    EXPECT_EXIT(
-        {
-            program_enter();
-            std::raise(SIGFPE);
-        },
-        testing::ExitedWithCode(0), "^\\[dialog\\] Critical Error: Division by zero\r?\n$");
+    EXPECT_EXIT(program_run([] {
+                    program_enter();
+                    std::raise(SIGFPE);
+                }),
+                testing::ExitedWithCode(0), "^\\[dialog\\] Critical Error: Division by zero\r?\n$");
+}
+
+TEST_F(FrameTest, program_run_returns_when_the_program_does) {
+    static std::atomic<int> runs{0};
+    runs = 0;
+    program_run([] { runs.fetch_add(1); });
+    EXPECT_EQ(runs.load(), 1);
 }
 
 // --- Chained start ----------------------------------------------------------------------------

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "runtime/core/run_state.h"
+#include "runtime/base/run_state.h"
 #include "runtime/core/startup.h"
 #include "runtime/memory/conv.h"
 #include "runtime/strings/detail.h"

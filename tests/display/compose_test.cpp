@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "runtime/core/run_state.h"
+#include "runtime/base/run_state.h"
 #include "runtime/display/compose.h"
 #include "runtime/display/display.h"
 #include "runtime/display/font.h"
@@ -671,7 +671,7 @@ TEST_F(ComposeFrame, first_frame_fills_the_ring_indices_and_draws_every_cell) {
     EXPECT_EQ(frame_ring.ring_oldest.load(), 1);
     EXPECT_EQ(frame_ring.ring_newest.load(), 1);
     EXPECT_EQ(composer_state.cells_drawn, 2000);
-    EXPECT_EQ(composer_state.previous_valid.load(), 1);
+    EXPECT_EQ(compose_previous_valid.load(), 1);
     EXPECT_EQ(frame().consumed.load(), 0);
     EXPECT_EQ(frame().presented.load(), 0);
     expect_cell(frame(), 0, 0, 'A', LIGHT_GREY, BLACK);
@@ -778,7 +778,7 @@ TEST_F(ComposeChanges, screen_lock_invalidates_the_previous_frame) {
     // Without a display thread the lock is not handed over, but the composer still forgets.
     screen_lock_acquire();
     screen_lock_release();
-    EXPECT_EQ(composer_state.previous_valid.load(), 0);
+    EXPECT_EQ(compose_previous_valid.load(), 0);
     ASSERT_TRUE(compose());
     EXPECT_EQ(composer_state.cells_drawn, 2000);
     EXPECT_EQ(count_colour(frame(), POISON), 0u);
@@ -1201,7 +1201,7 @@ TEST_F(ComposeReference, whole_frames_match_reference_images) {
         image_set_font(r.font, &page());
         fill_test_pattern(page());
         set_phase(r.phase);
-        composer_state.previous_valid.store(0);
+        compose_previous_valid.store(0);
         ASSERT_TRUE(compose());
         expect_matches_reference(frame(), r.name);
         present();
@@ -1228,7 +1228,7 @@ TEST_F(ComposeChanges, incremental_frames_equal_full_redraws) {
         compose();
         present();
         std::vector<uint32_t> incremental(frame().pixels, frame().pixels + 640 * 400);
-        composer_state.previous_valid.store(0);
+        compose_previous_valid.store(0);
         ASSERT_TRUE(compose());
         present();
         ASSERT_EQ(0, std::memcmp(incremental.data(), frame().pixels, incremental.size() * 4))
@@ -1291,7 +1291,7 @@ TEST_F(ComposeThreads, screen_lock_waits_for_the_composer_and_invalidates) {
     display_wait_frame();
     screen_lock_acquire();
     EXPECT_EQ(screen_lock.load(), 2);
-    EXPECT_EQ(composer_state.previous_valid.load(), 0);
+    EXPECT_EQ(compose_previous_valid.load(), 0);
     // While the lock is held the composer leaves the page alone, even as its font changes.
     int32_t before = newest();
     image_set_font(8, &page());

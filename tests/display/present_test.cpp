@@ -58,7 +58,7 @@ TEST_F(PresentTest, user_sized_window_keeps_the_changed_height) {
 TEST_F(PresentTest, pending_full_screen_request_always_draws) {
     window_reshape(640, 400);
     present_plan(640, 400, false);
-    presenter.fullscreen_request.store(1);
+    fullscreen_request.store(1);
     EXPECT_EQ(present_plan(640, 400, true).step, PresentStep::draw);
 }
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "runtime/core/run_state.h"
+#include "runtime/base/run_state.h"
 #include "runtime/memory/conv.h"
 #include "strings/str_model.h"
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "runtime/core/run_state.h"
+#include "runtime/base/run_state.h"
 #include "runtime/input/detail.h"
 #include "runtime/input/keys.h"
 #include "runtime/memory/conv.h"

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "runtime/core/run_state.h"
+#include "runtime/base/run_state.h"
 #include "runtime/memory/conv.h"
 #include "runtime/memory/detail.h"
 #include "runtime/platform/platform.h"

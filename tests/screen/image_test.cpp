@@ -3,7 +3,7 @@
 #include <utility>
 #include <vector>
 
-#include "runtime/core/error.h"
+#include "runtime/base/error.h"
 #include "screen/screen_fixture.h"
 
 namespace {

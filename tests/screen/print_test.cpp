@@ -2,7 +2,7 @@
 #include <chrono>
 #include <thread>
 
-#include "runtime/core/error.h"
+#include "runtime/base/error.h"
 #include "screen/screen_fixture.h"
 
 namespace {

@@ -2,7 +2,7 @@
 #include <string>
 #include <thread>
 
-#include "runtime/core/error.h"
+#include "runtime/base/error.h"
 #include "runtime/display/display.h"
 #include "runtime/strings/detail.h"
 #include "screen/screen_fixture.h"

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/core/error.h"
+#include "runtime/base/error.h"
 #include "runtime/core/startup.h"
 #include "strings/str_fixture.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/core/error.h"
+#include "runtime/base/error.h"
 #include "strings/str_fixture.h"
 
 namespace {

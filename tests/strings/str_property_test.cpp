@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "runtime/core/run_state.h"
+#include "runtime/base/run_state.h"
 #include "runtime/memory/conv.h"
 #include "strings/str_model.h"
 

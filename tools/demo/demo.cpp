@@ -7,6 +7,7 @@
 #include "runtime/core/frame.h"
 #include "runtime/core/runtime.h"
 #include "runtime/display/latency.h"
+#include "runtime/display/window.h"
 #include "runtime/input/wait.h"
 #include "runtime/screen/image.h"
 #include "runtime/screen/print.h"
@@ -77,5 +78,5 @@ void demo_main() {
 } // namespace
 
 int main(int argc, char** argv) {
-    return runtime_main(argc, argv, demo_main);
+    return runtime_main(argc, argv, demo_main, window_main);
 }

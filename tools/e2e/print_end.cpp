@@ -4,6 +4,7 @@
 // moved fully onto the screen (without a window manager it sits one pixel off at -1,-1).
 #include "runtime/core/frame.h"
 #include "runtime/core/runtime.h"
+#include "runtime/display/window.h"
 #include "runtime/screen/title.h"
 #include "runtime/strings/str.h"
 
@@ -21,5 +22,5 @@ void print_end_main() {
 } // namespace
 
 int main(int argc, char** argv) {
-    return runtime_main(argc, argv, print_end_main);
+    return runtime_main(argc, argv, print_end_main, window_main);
 }

@@ -3,6 +3,8 @@
 #include "runtime/platform/platform.h"
 
 #include <cerrno>
+#include <csetjmp>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -157,3 +159,38 @@ bool platform_setenv(const char* name, const char* value) {
 // x86 Linux starts every thread with the x87 precision control at 64-bit mantissa already, and
 // the SSE unit that carries float and double has no such control.
 void platform_fpu_extended_precision() {}
+
+namespace {
+// The guard of the calling thread, or null. Written only by its own thread (platform_run_guarded)
+// and read by the handler on that same thread; thread_local of a plain pointer needs no
+// allocation, so reading it in the handler is async-signal-safe.
+thread_local sigjmp_buf* division_guard = nullptr;
+
+extern "C" void division_fault(int) {
+    // Only async-signal-safe calls: a jump back to the guard, or the default action.
+    if (sigjmp_buf* guard = division_guard) siglongjmp(*guard, 1);
+    signal(SIGFPE, SIG_DFL);
+    raise(SIGFPE);
+}
+} // namespace
+
+void platform_division_trap_install() {
+    struct sigaction action {};
+    action.sa_handler = division_fault;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGFPE, &action, nullptr);
+}
+
+bool platform_run_guarded(void (*body)(void*), void* context) {
+    sigjmp_buf guard;
+    sigjmp_buf* outer = division_guard;
+    // savemask 1: the jump out of the handler unblocks SIGFPE again.
+    if (sigsetjmp(guard, 1) != 0) {
+        division_guard = outer;
+        return true;
+    }
+    division_guard = &guard;
+    body(context);
+    division_guard = outer;
+    return false;
+}

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <csetjmp>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -157,4 +159,38 @@ void platform_fpu_extended_precision() {
     // x86-64 Windows does not let a program set the x87 precision control through _controlfp;
     // float and double arithmetic runs on SSE, which has none.
 #endif
+}
+
+namespace {
+// The guard of the calling thread, or null. Written only by its own thread; read by the handler,
+// which the C run-time calls on the faulting thread.
+thread_local jmp_buf* division_guard = nullptr;
+
+extern "C" void division_fault(int) {
+    // The C run-time calls this from its exception filter; a long jump out of it is the
+    // documented way to resume after a floating-point or division fault.
+    if (jmp_buf* guard = division_guard) longjmp(*guard, 1);
+    signal(SIGFPE, SIG_DFL);
+    raise(SIGFPE);
+}
+} // namespace
+
+void platform_division_trap_install() {
+    signal(SIGFPE, division_fault);
+}
+
+bool platform_run_guarded(void (*body)(void*), void* context) {
+    jmp_buf guard;
+    jmp_buf* outer = division_guard;
+    if (setjmp(guard) != 0) {
+        _fpreset();
+        division_guard = outer;
+        // The run-time put SIGFPE back to its default before calling the handler.
+        signal(SIGFPE, division_fault);
+        return true;
+    }
+    division_guard = &guard;
+    body(context);
+    division_guard = outer;
+    return false;
 }

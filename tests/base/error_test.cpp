@@ -5,9 +5,9 @@
 #include <string>
 #include <thread>
 
-#include "runtime/core/error.h"
+#include "runtime/base/error.h"
+#include "runtime/base/run_state.h"
 #include "runtime/core/frame.h"
-#include "runtime/core/run_state.h"
 #include "runtime/platform/platform.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "runtime/core/run_state.h"
+#include "runtime/base/run_state.h"
 
 RunState run_state;
 

@@ -37,7 +37,3 @@ extern RunState run_state;
 
 // Puts every flag back to zero; used by start-up and by test fixtures.
 void run_state_reset();
-
-inline bool error_pending() {
-    return run_state.error_code.load(std::memory_order_relaxed) != 0;
-}

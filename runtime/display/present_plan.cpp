@@ -9,6 +9,7 @@ PresenterState presenter;
 void presenter_reset() {
     presenter.~PresenterState();
     new (&presenter) PresenterState();
+    control_fullscreen_reset();
 }
 
 void window_reshape(int32_t width, int32_t height) {
@@ -37,10 +38,10 @@ bool present_owes_redraw() {
 
 PresentPlan present_plan(int32_t frame_width, int32_t frame_height, bool already_presented) {
     PresenterState& p = presenter;
-    bool request_pending = p.fullscreen_request.load(std::memory_order_acquire) != -1;
+    bool request_pending = fullscreen_request.load(std::memory_order_acquire) != -1;
     if (already_presented && !request_pending && p.force_present == 0) return {};
     p.force_present = 0;
-    if (p.fullscreen_mode.load(std::memory_order_relaxed) != 0 || request_pending)
+    if (fullscreen_mode.load(std::memory_order_relaxed) != 0 || request_pending)
         return {PresentStep::draw};
 
     p.presented_width = frame_width;

@@ -1,9 +1,9 @@
-#include "runtime/core/error.h"
+#include "runtime/base/error.h"
 
 #include <cstdio>
 
-#include "runtime/core/frame.h"
-#include "runtime/core/run_state.h"
+#include "runtime/base/event.h"
+#include "runtime/base/run_state.h"
 #include "runtime/platform/platform.h"
 
 namespace {
@@ -147,12 +147,17 @@ bool error_is_critical(int32_t code) {
     return find_critical(code) != nullptr;
 }
 
-// Also called from the floating-point signal handler; its code (11) is critical, so there it goes
-// straight to the box and the exit.
-ErrorCode error_raise(int32_t code) {
-    if (const CriticalError* entry = find_critical(code)) show_critical(code, *entry);
+void error_critical(ErrorCode code) {
+    const CriticalError* entry = find_critical(int32_t(code));
+    // A number that names no critical error still ends the process, under the generic caption.
+    static constexpr CriticalError unknown = {0, 0, "Out of memory", nullptr};
+    show_critical(int32_t(code), entry ? *entry : unknown);
+}
 
-    // error_code belongs to the program thread (the signal handler runs on it too).
+ErrorCode error_raise(int32_t code) {
+    if (find_critical(code)) error_critical(ErrorCode(code));
+
+    // error_code belongs to the program thread.
     ErrorCode pending = run_state.error_code.load(std::memory_order_relaxed);
     if (pending != 0) return pending;
     ErrorCode recorded = code <= 0 ? ERROR_ILLEGAL_FUNCTION_CALL : ErrorCode(code);
