@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "runtime/core/error.h"
+#include "runtime/base/error.h"
 #include "runtime/input/line_input.h"
 #include "runtime/strings/str.h"
 

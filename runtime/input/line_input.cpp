@@ -4,8 +4,8 @@
 #include <atomic>
 #include <string>
 
-#include "runtime/core/error.h"
-#include "runtime/core/run_state.h"
+#include "runtime/base/error.h"
+#include "runtime/base/run_state.h"
 #include "runtime/display/display.h"
 #include "runtime/input/detail.h"
 #include "runtime/input/keys.h"

@@ -6,18 +6,17 @@
 #include <atomic>
 #include <cstdint>
 
-#include "runtime/display/display.h"
-#include "runtime/display/present.h"
+#include "runtime/base/control.h"
 #include "runtime/screen/title.h"
 
 inline std::atomic<int32_t>& os_shell_running() {
     return shell_running;
 }
 inline std::atomic<int32_t>& os_fullscreen_request() {
-    return presenter.fullscreen_request;
+    return fullscreen_request;
 }
 inline std::atomic<int32_t>& os_fullscreen_mode() {
-    return presenter.fullscreen_mode;
+    return fullscreen_mode;
 }
 // A console build with its console output on runs commands in its own console.
 inline bool os_console_path() {

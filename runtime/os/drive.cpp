@@ -1,6 +1,6 @@
 #include "runtime/os/drive.h"
 
-#include "runtime/core/run_state.h"
+#include "runtime/base/error.h"
 #include "runtime/platform/platform.h"
 
 int32_t drive_is_system(BasicString* path) {

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string>
 
-#include "runtime/core/error.h"
-#include "runtime/core/run_state.h"
+#include "runtime/base/error.h"
+#include "runtime/base/run_state.h"
 #include "runtime/os/detail.h"
 #include "runtime/platform/platform.h"
 

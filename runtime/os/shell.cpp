@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "runtime/core/error.h"
-#include "runtime/core/run_state.h"
+#include "runtime/base/error.h"
+#include "runtime/base/run_state.h"
 #include "runtime/os/control.h"
 #include "runtime/os/detail.h"
 #include "runtime/os/fs.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "runtime/core/run_state.h"
+#include "runtime/base/run_state.h"
 #include "runtime/display/display.h"
 #include "runtime/input/detail.h"
 #include "runtime/input/keys.h"
