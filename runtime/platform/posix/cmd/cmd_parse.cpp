@@ -168,9 +168,11 @@ std::string cmd_expand(std::string_view line, const std::vector<std::string>& ar
             size_t j = i + 2;
             while (j < line.size() && is_alpha(line[j])) ++j;
             // The letters end with the argument digit: "%~dp0" is modifiers "dp" of %0.
-            if (j < line.size() && line[j] >= '0' && line[j] <= '9') {
+            const std::string_view mods = line.substr(i + 2, j - (i + 2));
+            // Only the interpreter's modifier letters; anything else is ordinary text.
+            const bool known = mods.find_first_not_of("dpnxfastzDPNXFASTZ") == mods.npos;
+            if (known && j < line.size() && line[j] >= '0' && line[j] <= '9') {
                 const size_t n = size_t(line[j] - '0');
-                const std::string_view mods = line.substr(i + 2, j - (i + 2));
                 out += cmd_path_modifiers(mods, n < args.size() ? args[n] : std::string());
                 i = j;
                 continue;
