@@ -78,6 +78,29 @@ bool exists(const std::string& host) {
     return lstat(host.c_str(), &info) == 0;
 }
 
+// IF EXIST with a wildcard in the last part: true when an entry of the folder matches. Every
+// folder holds "." and "..", as cmd sees it, so "folder\*" is the test for a folder that also
+// works in cmd and in Wine's cmd.
+bool exists_pattern(const std::string& host) {
+    const size_t cut = host.find_last_of('/');
+    const std::string pattern = cut == std::string::npos ? host : host.substr(cut + 1);
+    if (!cmd_has_wildcard(pattern)) return exists(host);
+    const std::string dir = cut == std::string::npos ? "." : host.substr(0, cut + 1);
+    if (!is_directory(dir)) return false;
+    if (cmd_wildcard_match(pattern, ".") || cmd_wildcard_match(pattern, "..")) return true;
+    DIR* stream = opendir(dir.c_str());
+    if (stream == nullptr) return false;
+    bool found = false;
+    while (const dirent* entry = readdir(stream)) {
+        if (cmd_wildcard_match(pattern, entry->d_name)) {
+            found = true;
+            break;
+        }
+    }
+    closedir(stream);
+    return found;
+}
+
 std::string base_name(const std::string& path) {
     const size_t cut = path.find_last_of("\\/");
     return cut == std::string::npos ? path : path.substr(cut + 1);
@@ -437,6 +460,8 @@ int internal_findstr(const std::string& rest) {
         for (std::string& needle : needles) needle = lower_all(needle);
     bool any = false;
     for (const std::string& dos : files) {
+        // The device NUL reads as empty: nothing in it matches.
+        if (cmd_iequals(dos, "nul")) continue;
         std::string host;
         if (!cmd_host_path(dos, host)) continue;
         std::ifstream in(host, std::ios::binary);
@@ -752,7 +777,7 @@ void run_expanded(CmdState& state, std::string_view line) {
         switch (test->kind) {
         case CmdIf::exist: {
             std::string host;
-            truth = dos_to_host_path(test->left.c_str(), host) && exists(host);
+            truth = dos_to_host_path(test->left.c_str(), host) && exists_pattern(host);
             break;
         }
         case CmdIf::errorlevel: truth = state.errorlevel >= std::atoi(test->left.c_str()); break;
