@@ -39,9 +39,12 @@ ctest --preset linux-fuzz -R _smoke
 
 step "windows-x64: unit tests and the demo's end-to-end test under Wine"
 cmake --preset windows-x64 >/dev/null
-cmake --build --preset windows-x64 -j "$jobs" --target unveilo_tests unveilo_demo
+cmake --build --preset windows-x64 -j "$jobs" --target unveilo_tests unveilo_demo unveilo \
+    unveilo_print_end
 UNVEILO_TEST_DIALOG_ANSWER=ok tools/wine-run.sh build/windows-x64/tests/unveilo_tests.exe
 tools/e2e/demo_e2e.sh build/windows-x64/tools/unveilo_demo.exe build/linux/tools
+tools/e2e/window_e2e.sh build/windows-x64/tools/unveilo_print_end.exe build/linux/tools
+tools/e2e/recovery_e2e.sh build/windows-x64/unveilo.exe build/linux/tools
 
 step "windows-x86: the shipped program, and the unit tests under 32-bit Wine"
 cmake --preset windows-x86 >/dev/null
