@@ -7,20 +7,7 @@
 // as temp.bat, runs it, deletes it and opens the drive in the file explorer. The drive that holds
 // the operating system is refused: clearing those attributes there would expose every protected
 // system file.
-#include <cstdint>
-
-#include "runtime/base/run_state.h"
-#include "runtime/core/frame.h"
-#include "runtime/core/runtime.h"
-#include "runtime/display/window.h"
-#include "runtime/input/line_input.h"
-#include "runtime/input/wait.h"
-#include "runtime/os/drive.h"
-#include "runtime/os/fs.h"
-#include "runtime/os/shell.h"
-#include "runtime/screen/print.h"
-#include "runtime/screen/title.h"
-#include "runtime/strings/str.h"
+#include "runtime/unveilo.h"
 
 namespace {
 

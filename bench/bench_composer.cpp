@@ -27,9 +27,9 @@ void start_screen() {
 }
 
 void present() {
-    const DisplayFrame* frame = frame_ring_latest();
-    frame_ring_mark_presented(frame);
-    frame_ring_consume_older();
+    const DisplayFrame* frame = compose_ring_latest();
+    compose_ring_mark_presented(frame);
+    compose_ring_consume_older();
 }
 
 void compose_full(benchmark::State& state) {
@@ -67,12 +67,12 @@ void compose_idle(benchmark::State& state) {
     start_screen();
     display_compose();
     present();
-    int32_t newest = frame_ring.ring_newest.load();
+    int32_t newest = compose_ring.ring_newest.load();
     for (auto _ : state) {
         display_compose();
         present();
     }
-    if (frame_ring.ring_newest.load() != newest) state.SkipWithError("an idle run made a frame");
+    if (compose_ring.ring_newest.load() != newest) state.SkipWithError("an idle run made a frame");
     display_reset();
     screen_reset();
 }

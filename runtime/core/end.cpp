@@ -6,13 +6,16 @@
 #include "runtime/input/wait.h"
 #include "runtime/screen/image.h"
 #include "runtime/screen/print.h"
+#include "runtime/strings/str_hooks.h"
 
 namespace {
 constexpr char CLOSING_PROMPT[] = "Press any key to continue";
 }
 
 void program_end() {
-    // No file or connection can be open: this run-time offers none to a program that ends here.
+    // Files and connections close before the closing prompt, while the program thread still
+    // owns everything they use.
+    if (str_file_hooks.close_all != nullptr) str_file_hooks.close_all();
     run_state.exit_polling.store(0, std::memory_order_relaxed);
 
     // The prompt goes on the visible page, on its bottom row alone, so the rows above stay as

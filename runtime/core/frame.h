@@ -73,14 +73,14 @@ inline void frame_loop_head(uint32_t line) {
 
 // One item of a printing statement: its value is kept in a string of its own while it prints.
 // Returns false once an error is pending; the statement's remaining items and its end of line
-// are then skipped.
-inline bool frame_print_item(BasicString* value) {
+// are then skipped. The screen is the sink unless the statement names another.
+inline bool frame_print_item(BasicString* value, const StrSink& sink = screen_print_sink) {
     BasicString* item = str_new(0, false);
     str_set(item, value);
     bool printing = !error_pending();
     if (printing) {
-        print_fit(item);
-        print_string(item, 0);
+        sink.fit(sink.context, item);
+        sink.put(sink.context, item, 0);
     }
     str_free(item);
     return printing;
@@ -88,8 +88,9 @@ inline bool frame_print_item(BasicString* value) {
 
 // The end of a printing statement: the line ends unless the statement ended in a separator
 // (`end_line` false) or an item failed; then clean-up and poll as for a plain statement.
-inline void frame_print_end(int32_t mark, uint32_t line, bool end_line = true) {
-    if (end_line && !error_pending()) print_string(str_shared_empty, 1);
+inline void frame_print_end(int32_t mark, uint32_t line, bool end_line = true,
+                            const StrSink& sink = screen_print_sink) {
+    if (end_line && !error_pending()) sink.put(sink.context, str_shared_empty, 1);
     frame_statement(mark, line);
 }
 

@@ -88,8 +88,8 @@ void bios_ticks_update() {
 }
 
 void timer_thread_main() {
-    // The original design spun here a thousand times a second to keep timer traps on time; with
-    // no trap that can be armed the thread only has to notice the stop request.
+    // Timer traps would need a thousand checks a second here; with no trap that can be armed
+    // the thread only has to notice the stop request.
     while (run_state.stop_requested.load(std::memory_order_acquire) == 0)
         run_state.stop_requested.wait(0, std::memory_order_acquire);
     run_state.parked_threads.fetch_or(2, std::memory_order_release);
@@ -113,8 +113,8 @@ void display_thread() {
             shell_running.store(-1, std::memory_order_release);
             compose_now = true;
         } else {
-            // One 16 ms sleep where the original slept 15 ms and then 1 ms: the same pace with
-            // half the wake-ups. A program that starts waiting for input cuts it short, so that
+            // One 16 ms sleep rather than 15 ms and then 1 ms: the same pace with half the
+            // wake-ups. A program that starts waiting for input cuts it short, so that
             // what it has just printed is composed at once.
             compose_now = display_idle_wait(16);
             if (run_state.end_requested.load(std::memory_order_acquire) != 0) break;

@@ -7,7 +7,7 @@
 #include "runtime/platform/platform.h"
 #include "runtime/screen/image.h"
 
-FrameRing frame_ring;
+ComposeRing compose_ring;
 ComposerState composer_state;
 
 namespace {
@@ -23,10 +23,10 @@ constexpr uint8_t ATTRIBUTE_BLINK = 0x80;
 constexpr int32_t FRAMES_KEPT = 4;
 
 int32_t ring_next(int32_t slot) {
-    return slot == FRAME_RING_SLOTS ? 1 : slot + 1;
+    return slot == COMPOSE_RING_SLOTS ? 1 : slot + 1;
 }
 int32_t ring_back(int32_t slot, int32_t steps) {
-    return (slot - 1 - steps % FRAME_RING_SLOTS + FRAME_RING_SLOTS) % FRAME_RING_SLOTS + 1;
+    return (slot - 1 - steps % COMPOSE_RING_SLOTS + COMPOSE_RING_SLOTS) % COMPOSE_RING_SLOTS + 1;
 }
 
 bool among_newest(int32_t slot, int32_t newest) {
@@ -44,7 +44,9 @@ void grant_screen_lock() {
         platform_sleep_ms(0);
 }
 
-// Step D2 to D4; `auto_at_start` is display_auto as loaded when the run began.
+// The end of every composition run, whether it composed or not: a pending screen lock is
+// granted, a display_now request completed and compose_done set. `auto_at_start` is display_auto
+// as loaded when the run began.
 void finish_run(int32_t auto_at_start) {
     grant_screen_lock();
     // Only a run that began after display_now asked for one completes the request: a run
@@ -59,24 +61,26 @@ void finish_run(int32_t auto_at_start) {
 
 // Frees the buffers of consumed slots from the oldest on, keeping the newest few.
 void free_consumed(int32_t newest) {
-    int32_t oldest = frame_ring.ring_oldest.load(std::memory_order_relaxed);
+    int32_t oldest = compose_ring.ring_oldest.load(std::memory_order_relaxed);
     if (oldest == 0) return;
     while (!among_newest(oldest, newest) &&
-           frame_ring.slots[oldest].consumed.load(std::memory_order_acquire)) {
-        DisplayFrame& frame = frame_ring.slots[oldest];
+           compose_ring.slots[oldest].consumed.load(std::memory_order_acquire)) {
+        DisplayFrame& frame = compose_ring.slots[oldest];
         delete[] frame.pixels;
         frame.pixels = nullptr;
         oldest = ring_next(oldest);
         // Relaxed: the presenter only uses it to bound the slots it marks consumed.
-        frame_ring.ring_oldest.store(oldest, std::memory_order_relaxed);
+        compose_ring.ring_oldest.store(oldest, std::memory_order_relaxed);
     }
 }
 
-// Step E: the slot after ring_newest, sized and with a buffer, not yet published.
+// The slot after ring_newest, sized and with a buffer, not yet published. A slot that still owns
+// a buffer there means the ring bookkeeping is broken: the process ends rather than lose a frame
+// or write under the presenter.
 int32_t take_next_slot(int32_t width, int32_t height) {
-    int32_t newest = frame_ring.ring_newest.load(std::memory_order_relaxed);
+    int32_t newest = compose_ring.ring_newest.load(std::memory_order_relaxed);
     int32_t next = ring_next(newest);
-    DisplayFrame& frame = frame_ring.slots[next];
+    DisplayFrame& frame = compose_ring.slots[next];
     if (frame.pixels != nullptr) platform_exit(DISPLAY_RING_OVERFLOW_EXIT);
     int32_t byte_size = width * height * 4;
     frame.width = width;
@@ -85,13 +89,13 @@ int32_t take_next_slot(int32_t width, int32_t height) {
     frame.consumed.store(0, std::memory_order_relaxed);
     frame.presented.store(0, std::memory_order_relaxed);
 
-    int32_t oldest = frame_ring.ring_oldest.load(std::memory_order_relaxed);
+    int32_t oldest = compose_ring.ring_oldest.load(std::memory_order_relaxed);
     if (oldest != 0 && oldest != newest) {
-        DisplayFrame& old = frame_ring.slots[oldest];
+        DisplayFrame& old = compose_ring.slots[oldest];
         if (old.consumed.load(std::memory_order_acquire) && old.byte_size == byte_size) {
             frame.pixels = old.pixels;
             old.pixels = nullptr;
-            frame_ring.ring_oldest.store(ring_next(oldest), std::memory_order_relaxed);
+            compose_ring.ring_oldest.store(ring_next(oldest), std::memory_order_relaxed);
             return next;
         }
     }
@@ -193,7 +197,9 @@ void draw_cell(uint32_t* pixels, int32_t stride, const TextPage& page, int32_t c
     }
 }
 
-// Step B. Returns true when a frame was composed and published.
+// Composes a text page into the next slot, redrawing only the cells that changed since the
+// previous frame while the composer's copies are valid. Returns true when a frame was composed
+// and published.
 bool compose_text(const TextPage& page, int32_t frame_width, int32_t frame_height) {
     ComposerState& state = composer_state;
     const ScreenImage& image = *page.image;
@@ -208,11 +214,12 @@ bool compose_text(const TextPage& page, int32_t frame_width, int32_t frame_heigh
     }
     state.current.resize(cell_bytes);
 
-    int32_t newest = frame_ring.ring_newest.load(std::memory_order_relaxed);
-    if (newest == 0 || frame_ring.slots[newest].pixels == nullptr ||
-        frame_ring.slots[newest].width != frame_width ||
-        frame_ring.slots[newest].height != frame_height || state.previous_columns != page.columns ||
-        state.previous_rows != page.rows || state.previous_font != page.font)
+    int32_t newest = compose_ring.ring_newest.load(std::memory_order_relaxed);
+    if (newest == 0 || compose_ring.slots[newest].pixels == nullptr ||
+        compose_ring.slots[newest].width != frame_width ||
+        compose_ring.slots[newest].height != frame_height ||
+        state.previous_columns != page.columns || state.previous_rows != page.rows ||
+        state.previous_font != page.font)
         valid = false;
 
     bool palette_changed = false;
@@ -237,7 +244,7 @@ bool compose_text(const TextPage& page, int32_t frame_width, int32_t frame_heigh
     }
     bool cells_changed = std::memcmp(current, state.cells.data(), cell_bytes) != 0;
 
-    int32_t phase = (frame_counter.load(std::memory_order_relaxed) & 8) != 0;
+    int32_t phase = (compose_tick_count.load(std::memory_order_relaxed) & 8) != 0;
     int32_t cursor_column = image.cursor_x - 1;
     int32_t cursor_row = image.cursor_y - 1;
     if (image.pending_wrap == 2 && cursor_row < page.rows - 1) {
@@ -281,9 +288,9 @@ bool compose_text(const TextPage& page, int32_t frame_width, int32_t frame_heigh
     }
 
     int32_t slot = take_next_slot(frame_width, frame_height);
-    DisplayFrame& frame = frame_ring.slots[slot];
+    DisplayFrame& frame = compose_ring.slots[slot];
     if (valid) {
-        std::memcpy(frame.pixels, frame_ring.slots[newest].pixels, size_t(frame.byte_size));
+        std::memcpy(frame.pixels, compose_ring.slots[newest].pixels, size_t(frame.byte_size));
     }
 
     const uint8_t* copy = state.cells.data();
@@ -312,12 +319,12 @@ bool compose_text(const TextPage& page, int32_t frame_width, int32_t frame_heigh
     state.previous_font = page.font;
     remember_phases();
 
-    // Step D1.
+    // The copies now match the frame about to be published.
     compose_previous_valid.store(1, std::memory_order_relaxed);
-    frame_ring.ring_newest.store(slot, std::memory_order_release);
+    compose_ring.ring_newest.store(slot, std::memory_order_release);
     latency_frame_published(slot);
-    if (frame_ring.ring_oldest.load(std::memory_order_relaxed) == 0)
-        frame_ring.ring_oldest.store(slot, std::memory_order_release);
+    if (compose_ring.ring_oldest.load(std::memory_order_relaxed) == 0)
+        compose_ring.ring_oldest.store(slot, std::memory_order_release);
     return true;
 }
 
@@ -358,11 +365,11 @@ void display_compose() {
         return;
     }
 
-    int32_t newest = frame_ring.ring_newest.load(std::memory_order_relaxed);
+    int32_t newest = compose_ring.ring_newest.load(std::memory_order_relaxed);
     free_consumed(newest);
     // Ring full: 64 frames wait for the presenter. Composing resumes once it has caught up.
     if (newest != 0 &&
-        ring_next(newest) == frame_ring.ring_oldest.load(std::memory_order_relaxed)) {
+        ring_next(newest) == compose_ring.ring_oldest.load(std::memory_order_relaxed)) {
         compose_done.store(1, std::memory_order_release);
         return;
     }
@@ -372,7 +379,7 @@ void display_compose() {
 
 void display_tick() {
     if (display_auto.load(std::memory_order_acquire) != 0) display_compose();
-    frame_counter.fetch_add(1, std::memory_order_relaxed);
+    compose_tick_count.fetch_add(1, std::memory_order_relaxed);
 }
 
 // --- Presenter side --------------------------------------------------------------------------
@@ -380,43 +387,43 @@ void display_tick() {
 namespace {
 
 void mark_older_consumed(int32_t newest) {
-    int32_t slot = frame_ring.ring_oldest.load(std::memory_order_acquire);
+    int32_t slot = compose_ring.ring_oldest.load(std::memory_order_acquire);
     if (slot == 0) return;
-    for (int32_t n = 0; slot != newest && n < FRAME_RING_SLOTS; ++n, slot = ring_next(slot))
-        frame_ring.slots[slot].consumed.store(1, std::memory_order_release);
+    for (int32_t n = 0; slot != newest && n < COMPOSE_RING_SLOTS; ++n, slot = ring_next(slot))
+        compose_ring.slots[slot].consumed.store(1, std::memory_order_release);
 }
 
 } // namespace
 
-const DisplayFrame* frame_ring_latest() {
-    if (frame_ring.ring_oldest.load(std::memory_order_acquire) == 0) return nullptr;
-    int32_t newest = frame_ring.ring_newest.load(std::memory_order_acquire);
+const DisplayFrame* compose_ring_latest() {
+    if (compose_ring.ring_oldest.load(std::memory_order_acquire) == 0) return nullptr;
+    int32_t newest = compose_ring.ring_newest.load(std::memory_order_acquire);
     if (newest == 0) return nullptr;
     mark_older_consumed(newest);
-    return &frame_ring.slots[newest];
+    return &compose_ring.slots[newest];
 }
 
-void frame_ring_mark_presented(const DisplayFrame* frame) {
+void compose_ring_mark_presented(const DisplayFrame* frame) {
     if (frame != nullptr) frame->presented.store(1, std::memory_order_relaxed);
 }
 
-void frame_ring_consume_older() {
-    int32_t newest = frame_ring.ring_newest.load(std::memory_order_acquire);
+void compose_ring_consume_older() {
+    int32_t newest = compose_ring.ring_newest.load(std::memory_order_acquire);
     if (newest != 0) mark_older_consumed(newest);
 }
 
 // --- Reset -------------------------------------------------------------------------------------
 
 void display_reset() {
-    for (DisplayFrame& frame : frame_ring.slots) {
+    for (DisplayFrame& frame : compose_ring.slots) {
         delete[] frame.pixels;
         frame.pixels = nullptr;
         frame.width = frame.height = frame.byte_size = 0;
         frame.consumed.store(0, std::memory_order_relaxed);
         frame.presented.store(0, std::memory_order_relaxed);
     }
-    frame_ring.ring_oldest.store(0, std::memory_order_relaxed);
-    frame_ring.ring_newest.store(0, std::memory_order_relaxed);
+    compose_ring.ring_oldest.store(0, std::memory_order_relaxed);
+    compose_ring.ring_newest.store(0, std::memory_order_relaxed);
 
     ComposerState& state = composer_state;
     state.cells.assign(1, 0);
@@ -436,5 +443,5 @@ void display_reset() {
 
     control_reset();
     compose_done.store(0, std::memory_order_relaxed);
-    frame_counter.store(0, std::memory_order_relaxed);
+    compose_tick_count.store(0, std::memory_order_relaxed);
 }

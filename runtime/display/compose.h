@@ -19,7 +19,7 @@
 
 #include "runtime/display/display.h"
 
-constexpr int32_t FRAME_RING_SLOTS = 64;
+constexpr int32_t COMPOSE_RING_SLOTS = 64;
 // Exit status when the slot about to be filled still owns a buffer: the ring bookkeeping is
 // broken and a frame would be lost or a buffer written under the presenter.
 constexpr int DISPLAY_RING_OVERFLOW_EXIT = 9090;
@@ -39,9 +39,9 @@ struct DisplayFrame {
     mutable std::atomic<uint8_t> presented{0};
 };
 
-struct FrameRing {
+struct ComposeRing {
     // Slots 1 to 64; slot 0 is never used, so that index 0 can mean "no frame yet".
-    std::array<DisplayFrame, FRAME_RING_SLOTS + 1> slots;
+    std::array<DisplayFrame, COMPOSE_RING_SLOTS + 1> slots;
     // Oldest slot that still owns a buffer, 0 until the first frame. Written by the composer;
     // read by the presenter for the range it marks consumed (acquire pairs with the release
     // store of the first frame, so a non-zero value implies a published ring_newest).
@@ -51,7 +51,7 @@ struct FrameRing {
     std::atomic<int32_t> ring_newest{0};
 };
 
-extern FrameRing frame_ring;
+extern ComposeRing compose_ring;
 
 // --- Composition (display thread, or program thread while display_auto is 0) -----------------
 
@@ -59,7 +59,7 @@ extern FrameRing frame_ring;
 // Also grants a pending screen lock and sets compose_done.
 void display_compose();
 // One composition tick of the display thread: display_compose() if display_auto is non-zero,
-// then frame_counter + 1 (also while display_auto is 0, so that blinking keeps its pace).
+// then compose_tick_count + 1 (also while display_auto is 0, so that blinking keeps its pace).
 void display_tick();
 
 // --- Program thread ----------------------------------------------------------------------------
@@ -74,14 +74,14 @@ void display_wait_frame();
 // --- Presenter (window thread) -----------------------------------------------------------------
 
 // The newest frame, or null before the first composition. Marks every older slot consumed. The
-// frame stays readable until the next frame_ring_consume_older() that sees a newer one.
-const DisplayFrame* frame_ring_latest();
-// Records that `frame` (from frame_ring_latest) has been drawn; frame->presented then tells a
+// frame stays readable until the next compose_ring_consume_older() that sees a newer one.
+const DisplayFrame* compose_ring_latest();
+// Records that `frame` (from compose_ring_latest) has been drawn; frame->presented then tells a
 // later call that the same frame needs no drawing.
-void frame_ring_mark_presented(const DisplayFrame* frame);
+void compose_ring_mark_presented(const DisplayFrame* frame);
 // After drawing: marks consumed every slot older than the current newest, so that the composer
 // may recycle the frame just drawn as soon as a newer one exists.
-void frame_ring_consume_older();
+void compose_ring_consume_older();
 
 // --- Start-up and tests ------------------------------------------------------------------------
 

@@ -6,7 +6,7 @@
 // The handshakes below are polled with short sleeps rather than waited on: the display thread
 // paces itself with sleeps anyway, and a waiting program thread costs nothing while it sleeps.
 std::atomic<int32_t> compose_done{0};
-std::atomic<int32_t> frame_counter{0};
+std::atomic<int32_t> compose_tick_count{0};
 
 void display_now() {
     if (!display_thread_composes()) {

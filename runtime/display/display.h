@@ -11,4 +11,4 @@
 extern std::atomic<int32_t> compose_done;
 // Incremented by the display thread once per composition tick; bit 3 is the blink and cursor
 // phase.
-extern std::atomic<int32_t> frame_counter;
+extern std::atomic<int32_t> compose_tick_count;

@@ -10,6 +10,7 @@
 #include "runtime/display/compose.h"
 #include "runtime/display/latency.h"
 #include "runtime/display/window.h"
+#include "runtime/display/window_input.h"
 #include "runtime/input/keys.h"
 #include "runtime/screen/title.h"
 
@@ -24,6 +25,23 @@
 namespace {
 
 constexpr unsigned REDISPLAY_INTERVAL_MS = 8;
+
+// The numbers window_input.cpp translates without including freeglut.
+static_assert(WINDOW_MODIFIER_SHIFT == GLUT_ACTIVE_SHIFT &&
+              WINDOW_MODIFIER_CTRL == GLUT_ACTIVE_CTRL && WINDOW_MODIFIER_ALT == GLUT_ACTIVE_ALT);
+static_assert(WINDOW_KEY_F1 == GLUT_KEY_F1 && WINDOW_KEY_F11 == GLUT_KEY_F11 &&
+              WINDOW_KEY_F12 == GLUT_KEY_F12);
+static_assert(WINDOW_KEY_LEFT == GLUT_KEY_LEFT && WINDOW_KEY_UP == GLUT_KEY_UP &&
+              WINDOW_KEY_RIGHT == GLUT_KEY_RIGHT && WINDOW_KEY_DOWN == GLUT_KEY_DOWN);
+static_assert(WINDOW_KEY_PAGE_UP == GLUT_KEY_PAGE_UP &&
+              WINDOW_KEY_PAGE_DOWN == GLUT_KEY_PAGE_DOWN && WINDOW_KEY_HOME == GLUT_KEY_HOME &&
+              WINDOW_KEY_END == GLUT_KEY_END && WINDOW_KEY_INSERT == GLUT_KEY_INSERT);
+static_assert(WINDOW_KEY_SHIFT_L == GLUT_KEY_SHIFT_L && WINDOW_KEY_SHIFT_R == GLUT_KEY_SHIFT_R &&
+              WINDOW_KEY_CTRL_L == GLUT_KEY_CTRL_L && WINDOW_KEY_CTRL_R == GLUT_KEY_CTRL_R &&
+              WINDOW_KEY_ALT_L == GLUT_KEY_ALT_L && WINDOW_KEY_ALT_R == GLUT_KEY_ALT_R);
+static_assert(WINDOW_BUTTON_LEFT == GLUT_LEFT_BUTTON &&
+              WINDOW_BUTTON_MIDDLE == GLUT_MIDDLE_BUTTON &&
+              WINDOW_BUTTON_RIGHT == GLUT_RIGHT_BUTTON && WINDOW_BUTTON_DOWN == GLUT_DOWN);
 
 // Whether the pending display callback was asked for by the presenter itself. A call nobody here
 // asked for comes from the window system (the window was mapped or uncovered, or Windows wants a
@@ -45,25 +63,25 @@ void on_reshape(int width, int height) {
 }
 void on_key_down(unsigned char key, int, int) {
     latency_key_event();
-    on_key_char(key, glutGetModifiers(), true);
+    window_key_char(key, glutGetModifiers(), true);
 }
 void on_key_up(unsigned char key, int, int) {
-    on_key_char(key, glutGetModifiers(), false);
+    window_key_char(key, glutGetModifiers(), false);
 }
 void on_special_down(int key, int, int) {
-    on_key_special(key, true);
+    window_key_special(key, true);
 }
 void on_special_up(int key, int, int) {
-    on_key_special(key, false);
+    window_key_special(key, false);
 }
 void on_mouse(int button, int state, int x, int y) {
-    on_mouse_button(button, state, x, y);
+    window_mouse_button(button, state, x, y);
 }
 void on_motion(int x, int y) {
-    on_mouse_motion(x, y);
+    window_mouse_motion(x, y);
 }
 void on_wheel(int wheel, int direction, int x, int y) {
-    on_mouse_wheel(wheel, direction, x, y);
+    window_mouse_wheel(wheel, direction, x, y);
 }
 
 // Full-screen switching through the window library's game mode.
@@ -197,9 +215,9 @@ void draw_scaled(const DisplayFrame& frame) {
 // A frame not yet drawn, a reshape to answer or a full-screen request: the cases in which the
 // display callback does more than return.
 bool presenter_has_work() {
-    int32_t newest = frame_ring.ring_newest.load(std::memory_order_acquire);
+    int32_t newest = compose_ring.ring_newest.load(std::memory_order_acquire);
     if (newest == 0) return false;
-    return frame_ring.slots[size_t(newest)].presented.load(std::memory_order_acquire) == 0 ||
+    return compose_ring.slots[size_t(newest)].presented.load(std::memory_order_acquire) == 0 ||
            presenter.force_present != 0 || fullscreen_request.load(std::memory_order_acquire) != -1;
 }
 
@@ -208,7 +226,7 @@ bool presenter_has_work() {
 void display_present() {
     PresenterState& p = presenter;
     if (p.window_alive == 0) return;
-    const DisplayFrame* frame = frame_ring_latest();
+    const DisplayFrame* frame = compose_ring_latest();
     if (!frame) return;
 
     bool presented = frame->presented.load(std::memory_order_acquire) != 0;
@@ -221,7 +239,7 @@ void display_present() {
     }
     if (take_fullscreen_request(*frame)) return;
 
-    frame_ring_mark_presented(frame);
+    compose_ring_mark_presented(frame);
     bool scaled = p.fullscreen_scaling != 0 || p.resize_mode != 0;
     for (int pass = 1; pass <= 4; ++pass) {
         glDisable(GL_TEXTURE_2D);
@@ -243,11 +261,11 @@ void display_present() {
                 draw_unscaled(*frame);
         }
     }
-    frame_ring_consume_older();
+    compose_ring_consume_older();
     // A paused program's frames are drawn but not shown.
     if ((run_state.pause_state.load(std::memory_order_relaxed) & 1) == 0) {
         glutSwapBuffers();
-        latency_frame_presented(int32_t(frame - &frame_ring.slots[0]));
+        latency_frame_presented(int32_t(frame - &compose_ring.slots[0]));
         if (present_owes_redraw()) post_redisplay();
     }
 }

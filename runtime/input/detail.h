@@ -58,7 +58,7 @@ using KeyboardStateSource = uint32_t (*)();
 void keys_set_keyboard_state_source(KeyboardStateSource source);
 
 // The waits' idle strategy: false waits on the key layer's wake-up signal, true polls with the
-// zero-length and 9 ms sleeps of the original design. Chosen once from UNVEILO_LITERAL_SPIN=1;
+// zero-length and 9 ms sleeps of plain polling. Chosen once from UNVEILO_LITERAL_SPIN=1;
 // tests switch it here.
 bool wait_literal_spin();
 void wait_set_literal_spin(bool literal);

@@ -1,5 +1,6 @@
 #pragma once
-// Key intake: window key events become KeyCode values, the set of held keys, a ring of raw
+// Key intake: key presses in our own KeyCode values (the window code translates its library's
+// numbers) feed the set of held keys, a ring of raw
 // transitions, a queue of PC scan codes and (character, scan code) pairs in the emulated BIOS
 // keyboard buffer, with the BIOS keyboard-flag bytes kept in step. Also the mouse-message queue
 // that the same window callbacks feed, and the wake-up signal the key waits sleep on.
@@ -133,25 +134,21 @@ void keys_reset();
 // which may take it as a full-screen toggle.
 bool key_alt_enter_take();
 
-// --- Entries for the window layer (window thread) ---------------------------------------------
+// --- Entries for the window layer (window thread), in our own codes ---------------------------
 
-// freeglut's modifier bits as glutGetModifiers reports them.
-constexpr int KEY_MODIFIER_SHIFT = 1;
-constexpr int KEY_MODIFIER_CTRL = 2;
-constexpr int KEY_MODIFIER_ALT = 4;
+// Mouse buttons: bit n of MouseMessage::buttons is button n.
+constexpr int MOUSE_BUTTON_LEFT = 0;
+constexpr int MOUSE_BUTTON_MIDDLE = 1;
+constexpr int MOUSE_BUTTON_RIGHT = 2;
+constexpr int MOUSE_BUTTON_WHEEL_UP = 3;
+constexpr int MOUSE_BUTTON_WHEEL_DOWN = 4;
 
-// glutKeyboardFunc / glutKeyboardUpFunc: `key` is the character, `modifiers` glutGetModifiers().
-void on_key_char(unsigned char key, int modifiers, bool down);
-// glutSpecialFunc / glutSpecialUpFunc: `glut_special_key` is freeglut's GLUT_KEY_* number.
-void on_key_special(int glut_special_key, bool down);
-
-// glutMouseFunc: freeglut's button number (0 left, 1 middle, 2 right, 3 and 4 the wheel) and
-// state (0 down, 1 up), in window coordinates.
-void on_mouse_button(int button, int state, int x, int y);
-// glutMotionFunc and glutPassiveMotionFunc.
-void on_mouse_motion(int x, int y);
-// glutMouseWheelFunc.
-void on_mouse_wheel(int wheel, int direction, int x, int y);
+// A button went down or up at (x, y) in window coordinates; buttons outside 0-31 are ignored.
+void mouse_button(int button, bool down, int x, int y);
+// The pointer moved, with or without buttons held.
+void mouse_motion(int x, int y);
+// One wheel step: the wheel button goes down and up at once.
+void mouse_wheel(bool up, int x, int y);
 
 // Run-time events that the stock window library does not deliver:
 //   kind 1: the close box was clicked (a = b = 0): sets bit 0 of exit_request_flags;
@@ -164,7 +161,7 @@ int32_t window_event_hook(int32_t kind, int32_t a, int32_t b);
 
 constexpr uint32_t MOUSE_QUEUE_ENTRIES = 65536;
 
-// Button bit n is freeglut's button n: 0 left, 1 middle, 2 right, 3 wheel up, 4 wheel down.
+// Button bit n is MOUSE_BUTTON n: 0 left, 1 middle, 2 right, 3 wheel up, 4 wheel down.
 struct MouseMessage {
     int16_t x = 0;
     int16_t y = 0;

@@ -17,7 +17,7 @@
 
 namespace {
 
-// The polling step of the original sleep statement.
+// The polling step of the sleep statement when it polls.
 constexpr uint32_t LITERAL_SLEEP_STEP_MS = 9;
 // The longest a wait sleeps on the wake-up signal before it looks again on its own: the event
 // poll must still run now and then (a timer trap, a pause), and a wake-up that nobody sends

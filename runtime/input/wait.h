@@ -4,7 +4,7 @@
 //
 // The waits sleep on the key layer's wake-up signal (every key press, and keys_wake_waiters from
 // the exit sequence) with a bounded timeout as a safety net, instead of polling. Setting the
-// environment variable UNVEILO_LITERAL_SPIN=1 before the first wait selects the original polling
+// environment variable UNVEILO_LITERAL_SPIN=1 before the first wait selects plain polling
 // (zero-length sleeps while waiting for a fresh key, 9 ms sleeps in the sleep statement), so that
 // the idle cost of the two can be compared.
 #include <cstdint>

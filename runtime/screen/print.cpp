@@ -303,3 +303,10 @@ void screen_clear(int32_t type, int32_t fill, int32_t flags) {
     }
     // The function-key label line is never switched on here, so there is nothing to redraw.
 }
+
+const StrSink screen_print_sink = {
+    [](void*, BasicString* s, int32_t end_line) { print_string(s, end_line); },
+    [](void*, BasicString* s) { print_fit(s); },
+    [](void*) { print_zone(); },
+    nullptr,
+};

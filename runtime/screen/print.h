@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "runtime/strings/str.h"
+#include "runtime/strings/str_hooks.h"
 
 struct PrintState {
     // Receives the text printed while the write page is the console image.
@@ -29,6 +30,10 @@ void print_newline();
 void print_fit(BasicString* s);
 // Advances to the next 14-column print zone.
 void print_zone();
+
+// The screen as a sink of printing statements: print_string, print_fit and print_zone on the
+// write page.
+extern const StrSink screen_print_sink;
 
 // screen_clear flags
 constexpr int32_t CLEAR_TYPE_GIVEN = 1 << 0;

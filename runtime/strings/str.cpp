@@ -12,8 +12,10 @@
 #include "runtime/base/error.h"
 #include "runtime/memory/conv.h"
 #include "runtime/strings/detail.h"
+#include "runtime/strings/str_hooks.h"
 
 StrEngine str_engine;
+StrFileHooks str_file_hooks;
 BasicString* str_shared_empty = nullptr;
 BasicString* str_one_space = nullptr;
 
@@ -301,7 +303,9 @@ BasicString* str_make_temporary(BasicString* s) {
 }
 
 void str_free(BasicString* s) {
-    // A string bound to a file record field would be detached here; no facility binds any.
+    // A string bound to a file record field is detached before its descriptor can be reused.
+    if (s->field_link != nullptr && str_file_hooks.field_release != nullptr)
+        str_file_hooks.field_release(s);
     if (s->temp_slot != 0) {
         engine.temp_list[s->temp_slot] = STR_EMPTY_MARK;
         while (engine.temp_list[engine.temp_count - 1] == STR_EMPTY_MARK) --engine.temp_count;

@@ -18,7 +18,7 @@ struct BasicString {
     int32_t temp_slot = 0;      // index in the temporary list; 0 = not on it
     uint8_t is_fixed = 0;       // fixed length over foreign storage
     uint8_t is_read_only = 0;   // foreign storage that must not be written (literals)
-    void* field_link = nullptr; // file record field binding; unused here
+    void* field_link = nullptr; // file record field binding (see str_hooks.h)
 };
 
 // A temporary that operations may change in place or hand over to an assignment.

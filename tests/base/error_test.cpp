@@ -195,3 +195,35 @@ TEST_F(ErrorDeathTest, error_raise_critical_even_while_an_error_is_pending) {
 }
 
 } // namespace
+
+namespace {
+
+// Every number the families raise by name is in the table, with the kind its name promises.
+TEST(error_table, named_codes_are_in_the_table) {
+    for (ErrorCode code : {ERROR_ILLEGAL_FUNCTION_CALL, ERROR_OVERFLOW, ERROR_OUT_OF_STRING_SPACE,
+                           ERROR_INVALID_HANDLE}) {
+        EXPECT_NE(error_message(code), nullptr) << code;
+        EXPECT_FALSE(error_is_critical(int32_t(code))) << code;
+    }
+    for (ErrorCode code :
+         {ERROR_DIVISION_BY_ZERO, ERROR_CRITICAL_STACK_SPACE, ERROR_CRITICAL_IMAGE_TABLE,
+          ERROR_CRITICAL_IMAGE_FREE_LIST, ERROR_CRITICAL_STRING_SCRATCH, ERROR_CRITICAL_BLOCK_SIZE,
+          ERROR_CRITICAL_BLOCK_NO_SPACE, ERROR_CRITICAL_BLOCK_NO_RECORD, ERROR_CRITICAL_FREE_STACK,
+          ERROR_CRITICAL_SEGMENT_LIST, ERROR_CRITICAL_HEAP_LIST, ERROR_CRITICAL_TEMP_LIST,
+          ERROR_CRITICAL_HEAP, ERROR_CRITICAL_SEGMENT_FULL, ERROR_CRITICAL_SEGMENT_ENTRY,
+          ERROR_CRITICAL_FIXED_SEGMENT_ENTRY}) {
+        EXPECT_TRUE(error_is_critical(int32_t(code))) << code;
+        EXPECT_EQ(error_message(code), nullptr) << code;
+    }
+}
+
+TEST(error_critical, shows_the_box_and_exits_even_without_a_table_entry) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    platform_setenv("UNVEILO_TEST_DIALOG_ANSWER", "ok");
+    EXPECT_EXIT(error_critical(ERROR_CRITICAL_HEAP), testing::ExitedWithCode(0),
+                "^\\[dialog\\] Critical Error #12: Out of memory\r?\n$");
+    EXPECT_EXIT(error_critical(600), testing::ExitedWithCode(0),
+                "^\\[dialog\\] Critical Error #100: Out of memory\r?\n$");
+}
+
+} // namespace

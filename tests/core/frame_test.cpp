@@ -3,6 +3,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -182,6 +183,25 @@ TEST_F(FrameTest, program_enter_floating_point_signal_is_critical) {
                 testing::ExitedWithCode(0), "^\\[dialog\\] Critical Error: Division by zero\r?\n$");
 }
 
+// A real integer division by zero: returning from the signal would run the division again, so
+// only the jump back to the program thread's guard can end it. The sanitizers' own check of the
+// division is switched off here, so that the hardware fault is what happens.
+__attribute__((no_sanitize("undefined"))) int32_t divide(int32_t a, int32_t b) {
+    return a / b;
+}
+volatile int32_t dividend = 1000;
+volatile int32_t zero_divisor = 0;
+
+TEST_F(FrameTest, program_enter_hardware_division_fault_is_critical) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    answer("ok");
+    EXPECT_EXIT(program_run([] {
+                    program_enter();
+                    std::printf("%d", divide(dividend, zero_divisor));
+                }),
+                testing::ExitedWithCode(0), "^\\[dialog\\] Critical Error: Division by zero\r?\n$");
+}
+
 TEST_F(FrameTest, program_run_returns_when_the_program_does) {
     static std::atomic<int> runs{0};
     runs = 0;
@@ -347,3 +367,43 @@ TEST_F(ChainTest, chain_input_missing_state_file_only_cuts_the_tag) {
 }
 
 } // namespace
+
+// --- Printing through a sink ---------------------------------------------------------------------
+
+namespace {
+
+struct RecordingSink {
+    std::string log;
+    static void put(void* context, BasicString* s, int32_t end_line) {
+        auto* self = static_cast<RecordingSink*>(context);
+        self->log += "put(" +
+                     std::string(reinterpret_cast<const char*>(s->chars), size_t(s->length)) + "," +
+                     std::to_string(end_line) + ")";
+    }
+    static void fit(void* context, BasicString* s) {
+        static_cast<RecordingSink*>(context)->log += "fit(" + std::to_string(s->length) + ")";
+    }
+    static void zone(void* context) { static_cast<RecordingSink*>(context)->log += "zone"; }
+    StrSink sink() { return StrSink{put, fit, zone, this}; }
+};
+
+} // namespace
+
+TEST_F(FrameTest, frame_print_item_and_end_go_to_the_sink_named) {
+    RecordingSink recorder;
+    int32_t mark = str_temp_mark();
+    EXPECT_TRUE(frame_print_item(str_new_cstring("abc"), recorder.sink()));
+    frame_print_end(mark, 1, true, recorder.sink());
+    EXPECT_EQ(recorder.log, "fit(3)put(abc,0)put(,1)");
+}
+
+TEST_F(FrameTest, frame_print_item_skips_the_sink_once_an_error_is_pending) {
+    RecordingSink recorder;
+    int32_t mark = str_temp_mark();
+    error_raise(5);
+    EXPECT_FALSE(frame_print_item(str_new_cstring("abc"), recorder.sink()));
+    run_state.error_code.store(0);
+    run_state.event_pending.store(0);
+    frame_print_end(mark, 1, false, recorder.sink());
+    EXPECT_EQ(recorder.log, "");
+}

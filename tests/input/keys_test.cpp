@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "runtime/base/run_state.h"
+#include "runtime/display/window_input.h"
 #include "runtime/input/detail.h"
 #include "runtime/input/keys.h"
 #include "runtime/memory/conv.h"
@@ -53,8 +54,8 @@ class KeysTest : public ::testing::Test {
     }
     static Pairs typed_char(unsigned char key, int glut_modifiers, std::vector<KeyCode> held = {}) {
         for (KeyCode modifier : held) key_down(modifier);
-        on_key_char(key, glut_modifiers, true);
-        on_key_char(key, glut_modifiers, false);
+        window_key_char(key, glut_modifiers, true);
+        window_key_char(key, glut_modifiers, false);
         for (KeyCode modifier : held) key_up(modifier);
         return take_all();
     }
@@ -223,42 +224,42 @@ TEST_F(KeyTranslation, rows_hold_the_scan_codes_of_their_keys) {
 using CharacterRule = KeysTest;
 
 TEST_F(CharacterRule, ctrl_letters_become_letters_again) {
-    on_key_char(1, KEY_MODIFIER_CTRL, true);
+    window_key_char(1, WINDOW_MODIFIER_CTRL, true);
     EXPECT_EQ(key_is_held('a'), 1);
     EXPECT_EQ(key_is_held(1), 0);
-    on_key_char(1, KEY_MODIFIER_CTRL, false);
+    window_key_char(1, WINDOW_MODIFIER_CTRL, false);
     EXPECT_EQ(key_is_held('a'), 0);
     // With Shift too it is the upper-case letter; both buffer the control code.
-    on_key_char(26, KEY_MODIFIER_CTRL | KEY_MODIFIER_SHIFT, true);
+    window_key_char(26, WINDOW_MODIFIER_CTRL | WINDOW_MODIFIER_SHIFT, true);
     EXPECT_EQ(key_is_held('Z'), 1);
-    on_key_char(26, KEY_MODIFIER_CTRL | KEY_MODIFIER_SHIFT, false);
+    window_key_char(26, WINDOW_MODIFIER_CTRL | WINDOW_MODIFIER_SHIFT, false);
     take_all();
-    EXPECT_EQ(typed_char(1, KEY_MODIFIER_CTRL, CTRL), (Pairs{{1, 30}}));
+    EXPECT_EQ(typed_char(1, WINDOW_MODIFIER_CTRL, CTRL), (Pairs{{1, 30}}));
     // The modifier bits alone decide the adjustment; the table column follows the held keys.
-    EXPECT_EQ(typed_char(1, KEY_MODIFIER_CTRL), (Pairs{{'a', 30}}));
+    EXPECT_EQ(typed_char(1, WINDOW_MODIFIER_CTRL), (Pairs{{'a', 30}}));
 }
 
 TEST_F(CharacterRule, ctrl_enter_arrives_as_line_feed) {
-    EXPECT_EQ(typed_char(10, KEY_MODIFIER_CTRL, CTRL), (Pairs{{10, 28}}));
+    EXPECT_EQ(typed_char(10, WINDOW_MODIFIER_CTRL, CTRL), (Pairs{{10, 28}}));
     // Without Ctrl a line feed stays a keyless character.
     EXPECT_EQ(typed_char(10, 0), (Pairs{{10, 0}}));
     // Alt is not part of the rule: Ctrl+Alt+J is still the Enter key with Alt held.
-    EXPECT_EQ(typed_char(10, KEY_MODIFIER_CTRL | KEY_MODIFIER_ALT, ALT), NOTHING);
+    EXPECT_EQ(typed_char(10, WINDOW_MODIFIER_CTRL | WINDOW_MODIFIER_ALT, ALT), NOTHING);
 }
 
 TEST_F(CharacterRule, delete_arrives_as_del) {
-    on_key_char(127, 0, true);
+    window_key_char(127, 0, true);
     EXPECT_EQ(key_is_held(KEY_DELETE), 1);
-    on_key_char(127, 0, false);
+    window_key_char(127, 0, false);
     EXPECT_EQ(take_all(), (Pairs{ext(83)}));
-    EXPECT_EQ(typed_char(127, KEY_MODIFIER_CTRL, CTRL), (Pairs{ext(147)}));
-    EXPECT_EQ(typed_char(127, KEY_MODIFIER_ALT, ALT), (Pairs{ext(163)}));
+    EXPECT_EQ(typed_char(127, WINDOW_MODIFIER_CTRL, CTRL), (Pairs{ext(147)}));
+    EXPECT_EQ(typed_char(127, WINDOW_MODIFIER_ALT, ALT), (Pairs{ext(163)}));
 }
 
 TEST_F(CharacterRule, other_characters_pass_unchanged) {
     EXPECT_EQ(typed_char('a', 0), (Pairs{{'a', 30}}));
-    EXPECT_EQ(typed_char(27, KEY_MODIFIER_CTRL, CTRL), (Pairs{{27, 1}}));
-    EXPECT_EQ(typed_char(200, KEY_MODIFIER_CTRL), (Pairs{{200, 0}}));
+    EXPECT_EQ(typed_char(27, WINDOW_MODIFIER_CTRL, CTRL), (Pairs{{27, 1}}));
+    EXPECT_EQ(typed_char(200, WINDOW_MODIFIER_CTRL), (Pairs{{200, 0}}));
 }
 
 // --- Translation: extended keys ----------------------------------------------------------------
@@ -328,29 +329,29 @@ TEST_F(ExtendedKeys, special_key_callback_maps_freeglut_numbers) {
     };
     for (auto [glut, code] : mapping) {
         SCOPED_TRACE(glut);
-        on_key_special(glut, true);
+        window_key_special(glut, true);
         EXPECT_EQ(key_is_held(code), 1);
         EXPECT_EQ(key_hit_next(), code);
-        on_key_special(glut, false);
+        window_key_special(glut, false);
         EXPECT_EQ(key_is_held(code), 0);
         EXPECT_EQ(key_hit_next(), -code);
     }
     keys_reset(); // Insert left insert mode on
     // Num Lock (109), Begin (110), Delete (111) and unknown numbers are ignored.
     for (int glut : {0, 13, 99, 109, 110, 111, 118, 200}) {
-        on_key_special(glut, true);
+        window_key_special(glut, true);
         EXPECT_TRUE(held_keys_snapshot().empty()) << glut;
-        on_key_special(glut, false);
+        window_key_special(glut, false);
     }
     EXPECT_EQ(take_all(), NOTHING);
     EXPECT_EQ(key_hit_next(), 0);
 }
 
 TEST_F(ExtendedKeys, shift_f1_through_the_callbacks) {
-    on_key_special(112, true);
-    on_key_special(1, true);
-    on_key_special(1, false);
-    on_key_special(112, false);
+    window_key_special(112, true);
+    window_key_special(1, true);
+    window_key_special(1, false);
+    window_key_special(112, false);
     EXPECT_EQ(take_all(), (Pairs{ext(84)}));
 }
 
@@ -1134,12 +1135,12 @@ std::vector<MouseMessage> take_mouse() {
 }
 
 TEST_F(MouseQueue, buttons_accumulate_and_release) {
-    on_mouse_button(0, 0, 10, 20); // left down
-    on_mouse_button(2, 0, 11, 21); // right down
-    on_mouse_motion(15, 25);       // drag
-    on_mouse_button(0, 1, 16, 26); // left up
-    on_mouse_motion(17, 27);       // passive motion keeps the right button
-    on_mouse_button(2, 1, 18, 28);
+    window_mouse_button(0, 0, 10, 20); // left down
+    window_mouse_button(2, 0, 11, 21); // right down
+    window_mouse_motion(15, 25);       // drag
+    window_mouse_button(0, 1, 16, 26); // left up
+    window_mouse_motion(17, 27);       // passive motion keeps the right button
+    window_mouse_button(2, 1, 18, 28);
     std::vector<MouseMessage> m = take_mouse();
     ASSERT_EQ(m.size(), 6u);
     EXPECT_EQ(m[0].x, 10);
@@ -1155,10 +1156,10 @@ TEST_F(MouseQueue, buttons_accumulate_and_release) {
 }
 
 TEST_F(MouseQueue, wheel_is_a_press_and_release_of_button_4_or_5) {
-    on_mouse_button(1, 0, 3, 4); // middle held
-    on_mouse_wheel(0, 1, 5, 6);
-    on_mouse_wheel(0, -2, 7, 8);
-    on_mouse_wheel(0, 0, 9, 9); // no direction: nothing
+    window_mouse_button(1, 0, 3, 4); // middle held
+    window_mouse_wheel(0, 1, 5, 6);
+    window_mouse_wheel(0, -2, 7, 8);
+    window_mouse_wheel(0, 0, 9, 9); // no direction: nothing
     std::vector<MouseMessage> m = take_mouse();
     ASSERT_EQ(m.size(), 5u);
     EXPECT_EQ(m[1].buttons, 2u | 8u);
@@ -1169,7 +1170,7 @@ TEST_F(MouseQueue, wheel_is_a_press_and_release_of_button_4_or_5) {
 }
 
 TEST_F(MouseQueue, raw_packets_add_two_entries_at_the_newest_position) {
-    on_mouse_button(0, 0, 100, 50);
+    window_mouse_button(0, 0, 100, 50);
     take_mouse();
     EXPECT_EQ(window_event_hook(3, 0, 0), 0); // no movement: nothing
     EXPECT_TRUE(take_mouse().empty());
@@ -1192,7 +1193,7 @@ TEST_F(MouseQueue, raw_packets_add_two_entries_at_the_newest_position) {
 
 TEST_F(MouseQueue, a_full_queue_drops_its_oldest_entry) {
     const int total = int(MOUSE_QUEUE_ENTRIES) + 10;
-    for (int i = 0; i < total; ++i) on_mouse_motion(i & 0x7FFF, i >> 15);
+    for (int i = 0; i < total; ++i) window_mouse_motion(i & 0x7FFF, i >> 15);
     std::vector<MouseMessage> m = take_mouse();
     ASSERT_EQ(m.size(), MOUSE_QUEUE_ENTRIES - 1);
     int first = total - int(MOUSE_QUEUE_ENTRIES - 1);
@@ -1203,8 +1204,8 @@ TEST_F(MouseQueue, a_full_queue_drops_its_oldest_entry) {
 }
 
 TEST_F(MouseQueue, buttons_outside_the_bit_set_are_ignored) {
-    on_mouse_button(-1, 0, 1, 1);
-    on_mouse_button(32, 0, 1, 1);
+    window_mouse_button(-1, 0, 1, 1);
+    window_mouse_button(32, 0, 1, 1);
     EXPECT_TRUE(take_mouse().empty());
 }
 
@@ -1231,8 +1232,8 @@ TEST(KeyThreads, window_display_and_program_threads_share_the_key_state) {
             // Wait for room so that no key is dropped.
             while (bios_buffer_full()) std::this_thread::yield();
             unsigned char c = static_cast<unsigned char>('a' + i % 26);
-            on_key_char(c, 0, true);
-            on_key_char(c, 0, false);
+            window_key_char(c, 0, true);
+            window_key_char(c, 0, false);
         }
     });
     std::thread display([&done] {

@@ -8,6 +8,7 @@
 
 #include "runtime/base/run_state.h"
 #include "runtime/display/display.h"
+#include "runtime/display/window_input.h"
 #include "runtime/input/detail.h"
 #include "runtime/input/keys.h"
 #include "runtime/input/wait.h"
@@ -72,7 +73,7 @@ void rescue_key_wait() {
     key_down('!');
 }
 
-// The waits are run in both idle strategies: the wake-up signal and the original polling.
+// The waits are run in both idle strategies: the wake-up signal and plain polling.
 class WaitTest : public ::testing::TestWithParam<bool> {
   protected:
     void SetUp() override {
@@ -179,8 +180,8 @@ TEST_P(WaitTest, sleep_until_key_ends_on_shift_with_the_buffer_empty) {
         EXPECT_TRUE(eventually(sleep_started));
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         pressed.store(true);
-        on_key_special(112, true);
-        on_key_special(112, false);
+        window_key_special(112, true);
+        window_key_special(112, false);
     });
     Watchdog watchdog(5000, rescue_sleep);
     sleep_until_key();
@@ -328,8 +329,8 @@ TEST_P(WaitTest, inkey_wait_new_ignores_earlier_keys_and_takes_the_next) {
         EXPECT_TRUE(eventually([] { return buffer_empty() && display_auto.load() == 1; }));
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         // A modifier puts nothing in the buffer and does not end the wait.
-        on_key_special(114, true);
-        on_key_special(114, false);
+        window_key_special(114, true);
+        window_key_special(114, false);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         pressed.store(true);
         type('c');

@@ -4,15 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "runtime/core/frame.h"
-#include "runtime/core/runtime.h"
-#include "runtime/display/latency.h"
-#include "runtime/display/window.h"
-#include "runtime/input/wait.h"
-#include "runtime/screen/image.h"
-#include "runtime/screen/print.h"
-#include "runtime/screen/title.h"
-#include "runtime/strings/str.h"
+#include "runtime/unveilo.h"
 
 namespace {
 

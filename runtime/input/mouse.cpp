@@ -1,6 +1,5 @@
-// The entries the window layer calls on the window thread: freeglut's keyboard and mouse
-// callbacks and the run-time hook for the events the stock library does not deliver. Also the
-// mouse-message queue they feed, which has a lock of its own: nothing in it touches the keys.
+// The mouse-message queue that the window thread feeds, with a lock of its own (nothing in it
+// touches the keys), and the run-time hook for the events the window library does not deliver.
 #include <mutex>
 
 #include "runtime/base/run_state.h"
@@ -12,11 +11,8 @@ namespace {
 constexpr uint32_t MOUSE_QUEUE_MASK = MOUSE_QUEUE_ENTRIES - 1;
 static_assert((MOUSE_QUEUE_ENTRIES & MOUSE_QUEUE_MASK) == 0);
 
-// freeglut's button n is bit n; the wheel arrives as buttons 3 (up) and 4 (down).
+// Button n is bit n of a message.
 constexpr int MOUSE_BUTTONS = 32;
-constexpr int MOUSE_WHEEL_UP = 3;
-constexpr int MOUSE_WHEEL_DOWN = 4;
-constexpr int GLUT_BUTTON_DOWN = 0;
 
 // Written by the window thread, read by the program thread's mouse statements; guarded by
 // mouse_lock.
@@ -43,75 +39,21 @@ void mouse_put(int x, int y, uint32_t buttons, int move_x, int move_y) {
 
 } // namespace
 
-void on_key_char(unsigned char key, int modifiers, bool down) {
-    int32_t code = key;
-    // With Ctrl the system delivers control characters; the key's own character goes through
-    // the table's Ctrl column instead. Ctrl+Enter arrives as line feed.
-    if (modifiers & KEY_MODIFIER_CTRL) {
-        if (code == 10) {
-            code = 13;
-        } else if (code >= 1 && code <= 26) {
-            code += (modifiers & KEY_MODIFIER_SHIFT) ? 64 : 96;
-        }
-    }
-    if (code == 127) code = KEY_DELETE; // the Delete key arrives as DEL
-    if (down) {
-        key_down(code);
-    } else {
-        key_up(code);
-    }
-}
-
-void on_key_special(int glut_special_key, bool down) {
-    // freeglut's GLUT_KEY_* numbers.
-    KeyCode code = 0;
-    if (glut_special_key >= 1 && glut_special_key <= 10) {
-        code = KEY_F1 + ((glut_special_key - 1) << 8);
-    } else {
-        switch (glut_special_key) {
-        case 11: code = KEY_F11; break;
-        case 12: code = KEY_F12; break;
-        case 100: code = KEY_LEFT; break;
-        case 101: code = KEY_UP; break;
-        case 102: code = KEY_RIGHT; break;
-        case 103: code = KEY_DOWN; break;
-        case 104: code = KEY_PAGE_UP; break;
-        case 105: code = KEY_PAGE_DOWN; break;
-        case 106: code = KEY_HOME; break;
-        case 107: code = KEY_END; break;
-        case 108: code = KEY_INSERT; break;
-        case 112: code = KEY_LEFT_SHIFT; break;
-        case 113: code = KEY_RIGHT_SHIFT; break;
-        case 114: code = KEY_LEFT_CTRL; break;
-        case 115: code = KEY_RIGHT_CTRL; break;
-        case 116: code = KEY_LEFT_ALT; break;
-        case 117: code = KEY_RIGHT_ALT; break;
-        default: return;
-        }
-    }
-    if (down) {
-        key_down(code);
-    } else {
-        key_up(code);
-    }
-}
-
-void on_mouse_button(int button, int state, int x, int y) {
+void mouse_button(int button, bool down, int x, int y) {
     if (button < 0 || button >= MOUSE_BUTTONS) return;
     uint32_t bit = 1u << button;
     std::lock_guard<std::mutex> guard(mouse_lock);
     uint32_t buttons = mouse.newest.buttons;
-    mouse_put(x, y, state == GLUT_BUTTON_DOWN ? buttons | bit : buttons & ~bit, 0, 0);
+    mouse_put(x, y, down ? buttons | bit : buttons & ~bit, 0, 0);
 }
 
-void on_mouse_motion(int x, int y) {
+void mouse_motion(int x, int y) {
     std::lock_guard<std::mutex> guard(mouse_lock);
     mouse_put(x, y, mouse.newest.buttons, 0, 0);
 }
 
-void on_mouse_wheel(int /*wheel*/, int direction, int x, int y) {
-    if (direction == 0) return;
-    uint32_t bit = 1u << (direction > 0 ? MOUSE_WHEEL_UP : MOUSE_WHEEL_DOWN);
+void mouse_wheel(bool up, int x, int y) {
+    uint32_t bit = 1u << (up ? MOUSE_BUTTON_WHEEL_UP : MOUSE_BUTTON_WHEEL_DOWN);
     std::lock_guard<std::mutex> guard(mouse_lock);
     uint32_t buttons = mouse.newest.buttons;
     mouse_put(x, y, buttons | bit, 0, 0);
