@@ -440,7 +440,9 @@ TEST_P(input_split_line_, FindsTheFieldBeingTyped) {
     const SplitCase& c = GetParam();
     std::string field = "junk";
     EXPECT_EQ(input_split_line(c.line, c.count, c.whole_line, field), c.field_number);
-    if (c.field_number != 0) EXPECT_EQ(field, c.field);
+    if (c.field_number != 0) {
+        EXPECT_EQ(field, c.field);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
