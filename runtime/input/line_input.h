@@ -12,6 +12,10 @@
 //     input_values(1, 1);                                     // one variable, end the line
 //     frame_statement(mark, 18);
 //
+// While the user thinks, the statement sleeps on the key layer's wake-up signal (a key press, or
+// keys_wake_waiters after a stop request), looking on its own only every 50 ms; with
+// UNVEILO_LITERAL_SPIN=1 it polls every 10 ms instead, as the waits of wait.h do.
+//
 // The variable tables are process-wide and keep their entries until they are set again, so a
 // statement sets every variable 1..count before each call.
 #include <cstdint>

@@ -440,7 +440,9 @@ TEST_P(input_split_line_, FindsTheFieldBeingTyped) {
     const SplitCase& c = GetParam();
     std::string field = "junk";
     EXPECT_EQ(input_split_line(c.line, c.count, c.whole_line, field), c.field_number);
-    if (c.field_number != 0) EXPECT_EQ(field, c.field);
+    if (c.field_number != 0) {
+        EXPECT_EQ(field, c.field);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -610,5 +612,37 @@ INSTANTIATE_TEST_SUITE_P(
         FloatField{DOUBLE, "0x10", false, 0}, FloatField{DOUBLE, "&H10", true, 16},
         FloatField{SINGLE, "&O17", true, 15},
         FloatField{DOUBLE, "&HFFFFFFFFFFFFFFFF", true, 18446744073709551615.0}));
+
+} // namespace
+
+namespace {
+
+TEST_F(input_values_, GraphicsDestinationShowsItsOwnCursorWhileWaiting) {
+    int32_t handle = image_new_statement(64, 32, 13, 1);
+    ASSERT_LT(handle, 0);
+    set_write_page(handle);
+    ScreenImage& image = writing();
+    ASSERT_FALSE(image.is_text);
+    image_cell_store(image, 0, 0x12);
+    image_cell_store(image, 8, 0x34); // first pixel of the next cell, never inverted
+    BasicString* s = str_new(0, false);
+    input_set_variable(1, STRING, s);
+    std::atomic<int> seen_while_waiting{-1};
+    std::thread user([&image, &seen_while_waiting] {
+        Clock::time_point start = Clock::now();
+        while (image_cell_load(image, 0) == 0x12 && Clock::now() - start < std::chrono::seconds(5))
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        seen_while_waiting.store(image_cell_load(image, 0));
+        key_down(13);
+    });
+    Watchdog watchdog(5000);
+    input_values(1, 0);
+    EXPECT_FALSE(watchdog.finish());
+    user.join();
+    EXPECT_EQ(seen_while_waiting.load(), 0x12 ^ int(image.colour_mask ? image.colour_mask : 0xFF));
+    EXPECT_EQ(image_cell_load(image, 0), 0x12); // removed before the key was handled
+    EXPECT_EQ(image_cell_load(image, 8), 0x34);
+    set_write_page(0);
+}
 
 } // namespace
