@@ -342,3 +342,21 @@ TEST(drive_is_system, the_drive_of_the_system_and_nothing_else) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(os_directory_part, what_the_names_of_a_search_are_appended_to) {
+    struct Case {
+        const char* spec;
+        const char* directory;
+    };
+    const Case cases[] = {
+        {"*.txt", ""},        {"a\\b\\*.txt", "a\\b\\"}, {"a/b", "a/"},
+        {"E:\\*.*", "E:\\"},  {"E:\\", "E:\\"},          {"\\x", "\\"},
+        {"E:foo*.txt", "E:"}, // on drive E:, not in the working directory
+        {"1:x", ""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(os_directory_part(c.spec), c.directory) << c.spec;
+}
+
+} // namespace
