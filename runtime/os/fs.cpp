@@ -24,10 +24,12 @@ void os_store_terminated(BasicString*& work, BasicString*& terminator, BasicStri
     str_set(work, str_add(s, terminator));
 }
 
-int32_t os_directory_part_length(const uint8_t* chars, int32_t length) {
-    for (int32_t i = length - 1; i >= 0; --i)
-        if (chars[i] == '/' || chars[i] == '\\') return i + 1;
-    return 0;
+std::string os_directory_part(const std::string& spec) {
+    size_t separator = spec.find_last_of("\\/");
+    if (separator != std::string::npos) return spec.substr(0, separator + 1);
+    bool drive = spec.size() >= 2 && spec[1] == ':' &&
+                 ((spec[0] >= 'A' && spec[0] <= 'Z') || (spec[0] >= 'a' && spec[0] <= 'z'));
+    return drive ? spec.substr(0, 2) : std::string();
 }
 
 namespace {
@@ -85,7 +87,7 @@ void file_delete(BasicString* spec) {
     if (error_pending()) return;
     FsState& st = fs_state;
     std::string pattern = prepare(st.delete_work, spec);
-    std::string directory = pattern.substr(0, pattern.find_last_of("\\/") + 1);
+    std::string directory = os_directory_part(pattern);
     FsFindEntry entry;
     FsFind* find = platform_fs_find_first(pattern.c_str(), entry);
     if (find == nullptr) {

@@ -113,7 +113,7 @@ void dir_list(BasicString* spec, int32_t given) {
     }
     path_fixup(st.list_work);
     std::string pattern = os_c_text(st.list_work);
-    std::string directory = pattern.substr(0, pattern.find_last_of('\\') + 1);
+    std::string directory = os_directory_part(pattern);
 
     std::string current, current_short;
     if (!platform_fs_current_dir(current) ||

@@ -50,16 +50,20 @@ constexpr ShellForm FORM_START{SHOW_HIDDEN, false, false, NoCommand::refused};
 // failed (also for an error pending or hosted mode); 0 when nothing was to be started.
 constexpr int64_t RESULT_NOT_STARTED = 1;
 
+// The equality is over the whole counted string: a zero byte inside it is no end.
 bool internal_word(const uint8_t* chars, int32_t length) {
-    char word[16];
-    if (length <= 0 || length >= int32_t(sizeof word)) return false;
-    for (int32_t i = 0; i < length; ++i) {
-        uint8_t c = chars[i];
-        word[i] = char(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    if (length <= 0) return false;
+    for (const char* known : SHELL_INTERNAL_COMMANDS) {
+        if (int32_t(std::strlen(known)) != length) continue;
+        int32_t i = 0;
+        while (i < length) {
+            uint8_t c = chars[i];
+            if (c >= 'a' && c <= 'z') c = uint8_t(c - 'a' + 'A');
+            if (c != uint8_t(known[i])) break;
+            ++i;
+        }
+        if (i == length) return true;
     }
-    word[length] = 0;
-    for (const char* known : SHELL_INTERNAL_COMMANDS)
-        if (std::strcmp(word, known) == 0) return true;
     return false;
 }
 

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-#include "runtime/core/run_state.h"
+#include "runtime/base/run_state.h"
 #include "runtime/input/line_input.h"
 #include "runtime/memory/conv.h"
 #include "runtime/strings/detail.h"
