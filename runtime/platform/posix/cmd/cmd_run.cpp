@@ -57,7 +57,10 @@ std::vector<std::string> unquoted_words(std::string_view text) {
 void split_options(const std::vector<std::string>& words, std::vector<std::string>& options,
                    std::vector<std::string>& operands) {
     for (const std::string& word : words) {
-        if (word.size() >= 2 && word[0] == '/')
+        // "/Y" and "/-Y" are switches; "/home/ann/x" is a host path.
+        const bool option = word.size() >= 2 && word.size() <= 3 && word[0] == '/' &&
+                            word.find('/', 1) == std::string::npos;
+        if (option)
             options.push_back(upper(word));
         else
             operands.push_back(cmd_unquote(word));
@@ -223,14 +226,14 @@ int internal_copy(const std::string& rest) {
         std::fprintf(stderr, "The syntax of the command is incorrect.\n");
         return 1;
     }
+    std::string target = ".";
+    if (operands.size() == 2 && !cmd_host_path(operands[1], target)) return 1;
     const auto sources = match_files(operands[0]);
     if (sources.empty()) {
         std::fprintf(stderr, "The system cannot find the file specified.\n");
         std::printf("        0 file(s) copied.\n");
         return 1;
     }
-    std::string target = ".";
-    if (operands.size() == 2 && !cmd_host_path(operands[1], target)) return 1;
     const bool into_folder = is_directory(target);
     if (!into_folder && sources.size() > 1) {
         std::fprintf(stderr, "The target must be a folder when copying several files.\n");
@@ -403,7 +406,8 @@ int internal_findstr(const std::string& rest) {
     std::vector<std::string> needles, files;
     bool have_plain = false;
     for (const std::string& word : cmd_split_words(rest)) {
-        if (word.size() >= 2 && word[0] == '/') {
+        if (word.size() >= 2 && word[0] == '/' && (word.size() <= 3 || word[2] == ':') &&
+            word.find('/', 1) == std::string::npos) {
             const std::string option = upper(word);
             if (option == "/I")
                 ignore_case = true;
