@@ -397,12 +397,14 @@ bool cmd_wildcard_match(std::string_view pattern, std::string_view name) {
     // Greedy match with one back-tracking point: linear in practice, quadratic at worst.
     size_t p = 0, n = 0, star = std::string_view::npos, resume = 0;
     while (n < name.size()) {
-        if (p < pattern.size() && (pattern[p] == '?' || lower(pattern[p]) == lower(name[n]))) {
-            ++p;
-            ++n;
-        } else if (p < pattern.size() && pattern[p] == '*') {
+        // The star is tested first: a name may itself hold a "*" that must not pair with it.
+        if (p < pattern.size() && pattern[p] == '*') {
             star = p++;
             resume = n;
+        } else if (p < pattern.size() &&
+                   (pattern[p] == '?' || lower(pattern[p]) == lower(name[n]))) {
+            ++p;
+            ++n;
         } else if (star != std::string_view::npos) {
             p = star + 1;
             n = ++resume;
