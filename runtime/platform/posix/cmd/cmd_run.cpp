@@ -556,7 +556,8 @@ void run_expanded(CmdState& state, std::string_view line);
 
 // GOTO: the next line to run is the one after the label.
 int internal_goto(CmdState& state, const std::string& rest) {
-    std::string label = cmd_unquote(cmd_split_words(rest).empty() ? "" : cmd_split_words(rest)[0]);
+    const std::vector<std::string> words = cmd_split_words(rest);
+    std::string label = words.empty() ? std::string() : cmd_unquote(words[0]);
     if (!label.empty() && label.front() == ':') label.erase(0, 1);
     if (state.batch == nullptr) return 0;
     if (cmd_iequals(label, "eof")) {
@@ -568,8 +569,8 @@ int internal_goto(CmdState& state, const std::string& rest) {
         while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
             line.remove_prefix(1);
         if (line.empty() || line.front() != ':') continue;
-        const std::vector<std::string> words = cmd_split_words(line.substr(1));
-        if (!words.empty() && cmd_iequals(words[0], label)) {
+        const std::vector<std::string> found = cmd_split_words(line.substr(1));
+        if (!found.empty() && cmd_iequals(found[0], label)) {
             state.batch->next = i + 1;
             return state.errorlevel;
         }
@@ -756,7 +757,10 @@ void run_expanded(CmdState& state, std::string_view line) {
         switch (test->kind) {
         case CmdIf::exist: {
             std::string host;
-            truth = dos_to_host_path(test->left.c_str(), host) && exists(host);
+            // A wildcard asks whether any file matches, as under cmd.
+            truth = cmd_has_wildcard(test->left)
+                        ? !match_files(test->left).empty()
+                        : dos_to_host_path(test->left.c_str(), host) && exists(host);
             break;
         }
         case CmdIf::errorlevel: truth = state.errorlevel >= std::atoi(test->left.c_str()); break;
