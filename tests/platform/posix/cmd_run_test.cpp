@@ -281,4 +281,14 @@ TEST_F(InfectedStick, a_clean_stick_is_left_as_it_is) {
     EXPECT_EQ(after, clean);
 }
 
+TEST_F(InfectedStick, a_folder_named_autorun_inf_is_a_vaccine_and_stays) {
+    unlink(at("autorun.inf").c_str());
+    ASSERT_EQ(mkdir(at("autorun.inf").c_str(), 0755), 0);
+    ASSERT_EQ(run("copy " UNVEILO_SOURCE_DIR "/datafile.dat T:\\temp.bat").status, 0);
+    run("T:\\temp.bat");
+    EXPECT_TRUE(std::filesystem::is_directory(at("autorun.inf")));
+    EXPECT_FALSE(std::filesystem::exists(at("UNVEILO-QUARANTINE/autorun.inf.quarantined")));
+    EXPECT_TRUE(std::filesystem::exists(at("UNVEILO-QUARANTINE/x.vbs.quarantined")));
+}
+
 } // namespace

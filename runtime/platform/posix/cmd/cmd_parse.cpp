@@ -118,8 +118,8 @@ std::string cmd_unquote(std::string_view word) {
 CmdName cmd_split_name(std::string_view text) {
     // Words this interpreter runs itself; only they may touch what follows ("echo." "cd\").
     static constexpr std::string_view INTERNAL[] = {
-        "echo", "rem",  "cd",   "chdir", "md",    "mkdir", "cls",  "type", "set",    "if",
-        "for",  "goto", "call", "del",   "erase", "copy",  "move", "ren",  "rename", "exit"};
+        "echo", "rem",  "cd",  "chdir", "md",   "mkdir", "cls", "type",   "set",  "if",    "for",
+        "goto", "call", "del", "erase", "copy", "move",  "ren", "rename", "exit", "pushd", "popd"};
     text = trim(text);
     CmdName result;
     size_t i = 0;

@@ -124,6 +124,30 @@ std::vector<std::pair<std::string, std::string>> match_files(const std::string& 
     return found;
 }
 
+// IF EXIST with a wildcard: whether any file or folder matches. Windows lists "." and ".." in
+// every folder but a drive's root, so "folder\*" holds for any existing folder, even an empty one.
+bool any_entry_matches(const std::string& dos) {
+    const size_t cut = dos.find_last_of("\\/");
+    const size_t name_at = cut != std::string::npos             ? cut + 1
+                           : (dos.size() >= 2 && dos[1] == ':') ? 2
+                                                                : 0;
+    const std::string pattern = dos.substr(name_at);
+    std::string host_dir;
+    const std::string dos_dir = dos.substr(0, name_at);
+    if (!dos_to_host_path(dos_dir.empty() ? "." : dos_dir.c_str(), host_dir)) return false;
+    DIR* dir = opendir(host_dir.empty() ? "." : host_dir.c_str());
+    if (dir == nullptr) return false;
+    bool found = false;
+    while (const dirent* entry = readdir(dir)) {
+        if (cmd_wildcard_match(pattern, entry->d_name)) {
+            found = true;
+            break;
+        }
+    }
+    closedir(dir);
+    return found;
+}
+
 std::string find_on_path(const std::string& name) {
     if (name.find('/') != std::string::npos)
         return access(name.c_str(), X_OK) == 0 && !is_directory(name) ? name : std::string();
@@ -693,6 +717,25 @@ int run_simple(CmdState& state, const std::string& text) {
         if (isatty(STDOUT_FILENO)) std::printf("\033[H\033[2J");
         return 0;
     }
+    if (name == "PUSHD") {
+        const std::vector<std::string> words = unquoted_words(rest);
+        char cwd[4096];
+        std::string host;
+        if (words.empty() || getcwd(cwd, sizeof cwd) == nullptr) return 1;
+        if (!cmd_host_path(words[0], host)) return 1;
+        if (chdir(host.c_str()) != 0) {
+            std::fprintf(stderr, "The system cannot find the path specified.\n");
+            return 1;
+        }
+        state.folders.push_back(cwd);
+        return 0;
+    }
+    if (name == "POPD") {
+        if (state.folders.empty()) return 0;
+        const std::string back = state.folders.back();
+        state.folders.pop_back();
+        return chdir(back.c_str()) == 0 ? 0 : 1;
+    }
     if (name == "CD" || name == "CHDIR") {
         const std::vector<std::string> words = unquoted_words(rest);
         if (words.empty()) {
@@ -757,9 +800,10 @@ void run_expanded(CmdState& state, std::string_view line) {
         switch (test->kind) {
         case CmdIf::exist: {
             std::string host;
-            // A wildcard asks whether any file matches, as under cmd.
+            // A wildcard asks whether any entry matches, as under cmd ("folder\\*" is how a
+            // batch file asks for a folder).
             truth = cmd_has_wildcard(test->left)
-                        ? !match_files(test->left).empty()
+                        ? any_entry_matches(test->left)
                         : dos_to_host_path(test->left.c_str(), host) && exists(host);
             break;
         }
