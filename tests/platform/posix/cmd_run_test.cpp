@@ -8,6 +8,7 @@
 using posix_test::CleanDriveEnv;
 using posix_test::get_xattr;
 using posix_test::read_file;
+using posix_test::samba_record;
 using posix_test::ScopedEnv;
 using posix_test::ScratchDir;
 using posix_test::set_xattr_text;
@@ -160,10 +161,16 @@ TEST_F(CmdAttrib, clears_a_tree_without_following_links) {
     for (const char* name : {"Photos", "Photos/2024", "Photos/2024/a.jpg", "notes.txt"})
         ASSERT_TRUE(set_xattr_text(at(name), "0x27"));
     chmod(at("notes.txt").c_str(), 0444);
+    // One entry carries Samba's binary record instead of the text form.
+    write_file(at("samba.doc"), "s");
+    const std::string record = samba_record("", 4, 0x1, 0x27);
+    ASSERT_EQ(setxattr(at("samba.doc").c_str(), "user.DOSATTRIB", record.data(), record.size(), 0),
+              0);
 
     const Result result = run("attrib -h -r -s /s /d T:\\*.* ");
     EXPECT_EQ(result.status, 0) << result.err;
-    for (const char* name : {"Photos", "Photos/2024", "Photos/2024/a.jpg", "notes.txt"})
+    for (const char* name :
+         {"Photos", "Photos/2024", "Photos/2024/a.jpg", "notes.txt", "samba.doc"})
         EXPECT_EQ(get_xattr(at(name)), "0x20") << name;
     struct stat info {};
     ASSERT_EQ(stat(at("notes.txt").c_str(), &info), 0);
