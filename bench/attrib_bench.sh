@@ -3,7 +3,8 @@
 #   unveilo-cmd            the companion, as the tool runs it;
 #   bare loop              the same system calls in plain C (bench/attrib_bare_loop.c): the limit;
 #   find -exec setfattr    what a Linux user would type by hand.
-# Each is timed ROUNDS times (default 3) on a freshly re-marked tree; the best time counts.
+# Each is timed ROUNDS times (default 3), interleaved, on a freshly re-marked tree; the best
+# time of each counts.
 # Usage: bench/attrib_bench.sh [UNVEILO_CMD] [WORK_DIR]
 #        (defaults: build/linux/unveilo-cmd, a new folder under ${TMPDIR:-/tmp})
 set -euo pipefail
@@ -22,28 +23,35 @@ entries=$(find "$tree" -mindepth 1 | wc -l)
 echo "tree: $entries files and folders, each user.DOSATTRIB=0x26"
 
 now() { date +%s.%N; }
-best() { # label command...
-    local label=$1 best_s="" start end took
-    shift
-    for ((i = 0; i < rounds; i++)); do
-        "$work/bare" reset "$tree"
-        sync
-        start=$(now)
-        "$@" >/dev/null 2>"$work/stderr" || { cat "$work/stderr"; exit 1; }
-        end=$(now)
-        took=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }')
-        if [[ -z $best_s ]] || awk -v t="$took" -v b="$best_s" 'BEGIN { exit !(t < b) }'; then best_s=$took; fi
-    done
-    printf '%-22s %8.3f s\n' "$label" "$best_s" >&2
-    echo "$best_s"
+# Seconds one run of a command takes on a freshly re-marked tree.
+time_once() {
+    local start end
+    "$work/bare" reset "$tree"
+    sync
+    start=$(now)
+    "$@" >/dev/null 2>"$work/stderr" || { cat "$work/stderr" >&2; exit 1; }
+    end=$(now)
+    awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }'
 }
+smaller() { awk -v t="$1" -v b="$2" 'BEGIN { print (b == "" || t < b) ? t : b }'; }
 
 export UNVEILO_DRIVE_X="$tree"
-t_cmd=$(best "unveilo-cmd" "$cmd" /c attrib -h -r -s /s /d 'X:\*.* ')
-# The check that the companion did the job: no entry keeps H or S.
+run_cmd() { "$cmd" /c attrib -h -r -s /s /d 'X:\*.* '; }
+run_bare() { "$work/bare" clear "$tree"; }
+run_find() { find "$tree" -mindepth 1 -exec setfattr -n user.DOSATTRIB -v '"0x20"' {} +; }
+
+# The companion must do the job: afterwards no entry keeps H or S.
+time_once run_cmd >/dev/null
 left=$(getfattr -R -n user.DOSATTRIB --absolute-names "$tree" 2>/dev/null | grep -c '="0x26"' || true)
 [[ $left == 0 ]] || { echo "unveilo-cmd left $left entries marked" >&2; exit 1; }
-t_bare=$(best "bare C loop" "$work/bare" clear "$tree")
-t_find=$(best "find -exec setfattr" find "$tree" -mindepth 1 -exec setfattr -n user.DOSATTRIB -v '"0x20"' {} +)
+
+# Rounds interleave the three, so that a busy moment of the machine does not fall on one alone.
+t_cmd="" t_bare="" t_find=""
+for ((round = 0; round < rounds; round++)); do
+    t_cmd=$(smaller "$(time_once run_cmd)" "$t_cmd")
+    t_bare=$(smaller "$(time_once run_bare)" "$t_bare")
+    t_find=$(smaller "$(time_once run_find)" "$t_find")
+done
+printf '%-22s %8.3f s\n' "unveilo-cmd" "$t_cmd" "bare C loop" "$t_bare" "find -exec setfattr" "$t_find"
 awk -v c="$t_cmd" -v b="$t_bare" -v f="$t_find" 'BEGIN {
     printf "unveilo-cmd / bare loop: %.2fx   find -exec setfattr / bare loop: %.2fx\n", c / b, f / b }'
