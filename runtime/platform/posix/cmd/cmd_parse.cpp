@@ -381,7 +381,6 @@ CmdAttribArgs cmd_parse_attrib(const std::vector<std::string>& words) {
         result.error = "The same attribute cannot be set and cleared at once";
         return result;
     }
-    if (result.directories && !result.recurse && result.paths.empty()) result.directories = true;
     return result;
 }
 
