@@ -138,6 +138,19 @@ TEST_F(CmdRun, batch_goes_on_after_an_unknown_command) {
     EXPECT_EQ(result.status, 3);
 }
 
+TEST_F(CmdRun, host_paths_map_back_to_the_longest_drive) {
+    EXPECT_EQ(cmd_host_to_dos(drive + "/a/b.txt"), "T:\\a\\b.txt");
+    EXPECT_EQ(cmd_host_to_dos(drive), "T:\\");
+    // Everything else lies on the system drive C:, which is "/".
+    EXPECT_EQ(cmd_host_to_dos("/etc/hosts"), "C:\\etc\\hosts");
+}
+
+TEST_F(CmdRun, a_batch_started_by_a_relative_name_still_knows_its_drive) {
+    write_file(at("t.bat"), "@echo %~d0 %~nx0\r\n");
+    ASSERT_EQ(chdir(drive.c_str()), 0);
+    EXPECT_EQ(run("t.bat").out, "T: t.bat\n");
+}
+
 class CmdAttrib : public CmdRun {
   protected:
     void SetUp() override {
