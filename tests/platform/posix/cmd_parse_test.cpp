@@ -161,6 +161,8 @@ TEST(cmd_wildcard_match, dos_rules) {
         {"a*b*c", "aXbYbZ", false},
         {"*", "", true},
         {"autorun.inf", "AUTORUN.INF", true},
+        {"*", "*hoLNK", true},
+        {"*.*", "*", true},
         {"*.js", "x.jse", false},
         {"", "a", false},
     };

@@ -9,30 +9,12 @@
 #include <unistd.h>
 
 using posix_test::get_xattr;
+using posix_test::samba_record;
 using posix_test::ScratchDir;
 using posix_test::set_xattr_text;
 using posix_test::write_file;
 
 namespace {
-
-// Samba's binary record: text and NUL, pad to 2, u16 version, u16 level, pad to 4, fields.
-std::string samba_record(const std::string& text, uint16_t version, uint32_t first,
-                         uint32_t second) {
-    std::string out = text;
-    out.push_back('\0');
-    while (out.size() % 2 != 0) out.push_back('\0');
-    auto put16 = [&out](uint16_t v) { out += char(v & 0xFF), out += char(v >> 8); };
-    auto put32 = [&out](uint32_t v) {
-        for (int i = 0; i < 4; ++i) out += char((v >> (8 * i)) & 0xFF);
-    };
-    put16(version);
-    put16(version);
-    while (out.size() % 4 != 0) out.push_back('\0');
-    put32(first);
-    put32(second);
-    put32(0); // further fields Samba keeps (sizes, times): not ours
-    return out;
-}
 
 TEST(dos_attrib_parse_xattr, text_forms) {
     const struct {

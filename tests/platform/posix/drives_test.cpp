@@ -9,7 +9,8 @@ namespace {
 
 // A mount table as /proc/self/mountinfo shows it: the root, a home partition, two sticks (one
 // with a space in its label, written by the kernel as \040), a mount under /mnt, a second
-// mount on the same point, and a look-alike path that is not under /media.
+// mount on the same point, a look-alike path that is not under /media, and a tmpfs under /mnt
+// (not a medium).
 constexpr const char* MOUNTINFO =
     "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
     "30 22 8:2 / /home rw,relatime shared:2 - ext4 /dev/sda2 rw\n"
@@ -17,11 +18,13 @@ constexpr const char* MOUNTINFO =
     "42 22 8:33 / /run/media/ann/MY\\040STICK rw shared:31 - vfat /dev/sdc1 rw\n"
     "43 22 8:49 / /mnt/usb rw shared:32 - exfat /dev/sdd1 rw\n"
     "44 22 8:49 / /mnt/usb rw shared:33 - exfat /dev/sdd1 rw\n"
-    "45 22 0:50 / /mediastore rw shared:34 - ext4 /dev/sde1 rw\n";
+    "45 22 0:50 / /mediastore rw shared:34 - ext4 /dev/sde1 rw\n"
+    "46 22 0:51 / /mnt/tools ro shared:35 - tmpfs tools ro\n";
 
 constexpr const char* PROC_MOUNTS = "/dev/sda1 / ext4 rw 0 0\n"
                                     "/dev/sdb1 /media/bob/CARD vfat rw 0 0\n"
-                                    "tmpfs /run tmpfs rw 0 0\n";
+                                    "tmpfs /run tmpfs rw 0 0\n"
+                                    "server:/export /mnt/nfs nfs rw 0 0\n";
 
 TEST(drive_removable_mounts, mountinfo_in_mount_order_without_repeats) {
     const std::vector<std::string> expected{"/media/ann/KINGSTON", "/run/media/ann/MY STICK",

@@ -118,8 +118,8 @@ std::string cmd_unquote(std::string_view word) {
 CmdName cmd_split_name(std::string_view text) {
     // Words this interpreter runs itself; only they may touch what follows ("echo." "cd\").
     static constexpr std::string_view INTERNAL[] = {
-        "echo", "rem",  "cd",   "chdir", "md",    "mkdir", "cls",  "type", "set",    "if",
-        "for",  "goto", "call", "del",   "erase", "copy",  "move", "ren",  "rename", "exit"};
+        "echo", "rem",  "cd",  "chdir", "md",   "mkdir", "cls", "type",   "set",  "if",    "for",
+        "goto", "call", "del", "erase", "copy", "move",  "ren", "rename", "exit", "pushd", "popd"};
     text = trim(text);
     CmdName result;
     size_t i = 0;
@@ -381,7 +381,6 @@ CmdAttribArgs cmd_parse_attrib(const std::vector<std::string>& words) {
         result.error = "The same attribute cannot be set and cleared at once";
         return result;
     }
-    if (result.directories && !result.recurse && result.paths.empty()) result.directories = true;
     return result;
 }
 
@@ -397,12 +396,14 @@ bool cmd_wildcard_match(std::string_view pattern, std::string_view name) {
     // Greedy match with one back-tracking point: linear in practice, quadratic at worst.
     size_t p = 0, n = 0, star = std::string_view::npos, resume = 0;
     while (n < name.size()) {
-        if (p < pattern.size() && (pattern[p] == '?' || lower(pattern[p]) == lower(name[n]))) {
-            ++p;
-            ++n;
-        } else if (p < pattern.size() && pattern[p] == '*') {
+        // The star is tested first: a name may itself hold a "*" that must not pair with it.
+        if (p < pattern.size() && pattern[p] == '*') {
             star = p++;
             resume = n;
+        } else if (p < pattern.size() &&
+                   (pattern[p] == '?' || lower(pattern[p]) == lower(name[n]))) {
+            ++p;
+            ++n;
         } else if (star != std::string_view::npos) {
             p = star + 1;
             n = ++resume;

@@ -16,6 +16,7 @@ struct CmdState {
     // Variables by upper-case name. The process environment is read for names not set here, and
     // SET also writes to it, so that started programs inherit what the batch set.
     std::map<std::string, std::string> variables;
+    std::vector<std::string> folders; // PUSHD's stack of host folders
     CmdBatch* batch = nullptr;
     int call_depth = 0;
 };
