@@ -4,9 +4,10 @@
 #include <atomic>
 #include <string>
 
+#include "runtime/base/control.h"
 #include "runtime/base/error.h"
 #include "runtime/base/run_state.h"
-#include "runtime/display/display.h"
+#include "runtime/base/wake.h"
 #include "runtime/input/detail.h"
 #include "runtime/input/keys.h"
 #include "runtime/input/line_input.h"
