@@ -92,12 +92,16 @@ std::vector<std::string> drive_removable_mounts(std::string_view mount_table) {
         const std::vector<std::string_view> fields = split_fields(line);
         // mountinfo: "id parent major:minor root mount-point options ... - type source ..."; the
         // older /proc/mounts: "source mount-point type options 0 0".
-        bool mountinfo = false;
-        for (const std::string_view field : fields) mountinfo = mountinfo || field == "-";
-        const size_t point_field = mountinfo ? 4 : 1;
-        if (fields.size() <= point_field) continue;
+        size_t separator = 0;
+        for (size_t i = 0; i < fields.size() && separator == 0; ++i)
+            if (fields[i] == "-") separator = i;
+        const size_t point_field = separator != 0 ? 4 : 1;
+        const size_t source_field = separator != 0 ? separator + 2 : 0;
+        if (fields.size() <= point_field || fields.size() <= source_field) continue;
         const std::string point = unescape_octal(fields[point_field]);
         if (!is_removable_place(point)) continue;
+        // A medium is a block device; a tmpfs or a network share mounted there is not a stick.
+        if (fields[source_field].substr(0, 5) != "/dev/") continue;
         bool seen = false;
         for (const std::string& known : mounts) seen = seen || known == point;
         if (!seen) mounts.push_back(point);

@@ -3,8 +3,8 @@
 // `X:\...` paths; this map says which host directory stands behind each letter:
 //   1. an environment variable UNVEILO_DRIVE_X (X the letter, upper case) always wins;
 //   2. C: is the root directory "/";
-//   3. removable media mounted under /media, /run/media or /mnt take the letters from E: upward,
-//      in the order they were mounted, skipping letters already set by the environment;
+//   3. removable media (block devices) mounted under /media, /run/media or /mnt take the letters
+//      from E: upward, in the order they were mounted, skipping letters set by the environment;
 //   4. every other letter has no drive.
 #include <string>
 #include <string_view>
@@ -25,8 +25,9 @@ bool drive_is_system(char letter);
 
 // The pieces of the map, kept apart so that tests can feed their own mount table.
 
-// Mount points of removable media (under /media, /run/media or /mnt), in mount order, without
-// repeats, from the text of /proc/self/mountinfo or of /proc/mounts (either layout).
+// Mount points of removable media (block devices mounted under /media, /run/media or /mnt), in
+// mount order, without repeats, from the text of /proc/self/mountinfo or of /proc/mounts (either
+// layout).
 std::vector<std::string> drive_removable_mounts(std::string_view mount_table);
 
 // The directory of a letter given the removable mounts, reading the environment for overrides.
