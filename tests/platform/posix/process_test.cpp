@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <thread>
 
 #include "runtime/base/run_state.h"
@@ -161,6 +162,54 @@ TEST_F(PosixProcess, shell_run_reaches_the_interpreter_for_an_internal_command) 
     EXPECT_EQ(shell_run_value(str_new_literal(batch, int32_t(std::strlen(batch))), 1), 9);
     EXPECT_EQ(recorded(), "/c\nE:\\temp.bat\n");
     shell_reset();
+}
+
+// The recovery program's five command lines, each through shell_run with the platform launcher
+// and the real unveilo-cmd built beside the tool, against a folder that stands for drive E:.
+TEST_F(PosixProcess, the_five_recovery_commands_through_the_companion) {
+    std::string exe = platform_executable_path();
+    stdfs::path companion = stdfs::path(exe).parent_path().parent_path() / "unveilo-cmd";
+    if (!stdfs::exists(companion)) GTEST_SKIP() << "no unveilo-cmd beside the tests: " << companion;
+    set("UNVEILO_CMD", companion.c_str());
+    stdfs::path drive = folder_ / "drive";
+    std::ofstream(drive / "hidden.txt") << "user data";
+    if (setxattr((drive / "hidden.txt").c_str(), "user.DOSATTRIB", "0x2", 3, 0) != 0)
+        GTEST_SKIP() << "no user extended attributes here";
+    // A stand-in for the desktop's opener that writes down what it was asked to open.
+    stdfs::create_directories(folder_ / "bin");
+    write_script((folder_ / "bin" / "xdg-open").string(),
+                 "#!/bin/sh\nprintf '%s\\n' \"$1\" > \"$RECORD\"\n");
+    const char* path = std::getenv("PATH");
+    set("PATH", ((folder_ / "bin").string() + ":" + (path ? path : "/usr/bin:/bin")).c_str());
+    stdfs::create_directories(folder_ / "app");
+    std::ofstream(folder_ / "app" / "datafile.dat") << "@echo off\r\nrem cleaning up\r\n";
+    stdfs::path saved = stdfs::current_path();
+    stdfs::current_path(folder_ / "app");
+
+    run_state_reset();
+    conv_memory_init();
+    str_engine_reset();
+    shell_reset();
+    shell_set_launcher(nullptr);
+    auto run_line = [](const char* line) {
+        shell_run(str_new_literal(line, int32_t(std::strlen(line))), 1);
+    };
+    run_line("attrib -h -r -s /s /d E:\\*.* ");
+    uint32_t cleared = platform_fs_attributes("E:\\hidden.txt");
+    run_line("copy datafile.dat E:\\temp.bat");
+    bool copied = stdfs::exists(drive / "temp.bat");
+    run_line("E:\\temp.bat");
+    run_line("del E:\\temp.bat");
+    bool deleted = !stdfs::exists(drive / "temp.bat");
+    run_line("explorer E:\\");
+    stdfs::current_path(saved);
+    shell_reset();
+
+    EXPECT_EQ(run_state.error_code.load(), 0u);
+    EXPECT_EQ(cleared, FS_ATTRIBUTE_NORMAL);
+    EXPECT_TRUE(copied);
+    EXPECT_TRUE(deleted);
+    EXPECT_EQ(recorded(), drive.string() + "/\n");
 }
 
 } // namespace
