@@ -52,6 +52,10 @@ cmake --build --preset windows-x86 -j "$jobs" --target unveilo
 if ensure_i386_wine; then
     cmake --build --preset windows-x86 -j "$jobs" --target unveilo_tests
     UNVEILO_TEST_DIALOG_ANSWER=ok tools/wine-run.sh build/windows-x86/tests/unveilo_tests.exe
+    tools/e2e/recovery_e2e.sh build/windows-x86/unveilo.exe build/linux/tools
 fi
+
+step "release: the Windows zip"
+scripts/package.sh
 
 step "all suites passed"
