@@ -15,8 +15,10 @@
 #include "runtime/display/font.h"
 #include "runtime/input/keys.h"
 #include "runtime/memory/conv.h"
+#include "runtime/os/fs.h"
 #include "runtime/platform/platform.h"
 #include "runtime/screen/image.h"
+#include "runtime/screen/print.h"
 #include "runtime/strings/str.h"
 
 namespace {
@@ -138,6 +140,9 @@ int runtime_main(int argc, char** argv, ProgramMain program, WindowMain window) 
     display_reset();
     font_state_reset();
     screen_startup();
+    dir_list_set_printer(
+        DirListPrinter{print_string, print_fit, print_newline,
+                       [] { return int32_t(screen_state.write_page.image->cursor_x.load()); }});
 
     std::thread(program_thread_main, program).detach();
     std::thread(timer_thread_main).detach();

@@ -44,7 +44,19 @@ static_assert(WINDOW_BUTTON_LEFT == GLUT_LEFT_BUTTON &&
               WINDOW_BUTTON_MIDDLE == GLUT_MIDDLE_BUTTON &&
               WINDOW_BUTTON_RIGHT == GLUT_RIGHT_BUTTON && WINDOW_BUTTON_DOWN == GLUT_DOWN);
 
+// Whether the pending display callback was asked for by the presenter itself. A call nobody here
+// asked for comes from the window system (the window was mapped or uncovered, or Windows wants a
+// paint): its contents may be gone, so the newest frame is drawn again.
+bool redisplay_posted = false;
+
+void post_redisplay() {
+    redisplay_posted = true;
+    glutPostRedisplay();
+}
+
 void on_display() {
+    if (!redisplay_posted) window_exposed();
+    redisplay_posted = false;
     display_present();
 }
 void on_reshape(int width, int height) {
@@ -218,7 +230,7 @@ void display_present() {
     if (plan.step == PresentStep::nothing) return;
     if (plan.reshape_width != 0) {
         glutReshapeWindow(plan.reshape_width, plan.reshape_height);
-        glutPostRedisplay();
+        post_redisplay();
         if (plan.step == PresentStep::reshape) return;
     }
     if (take_fullscreen_request(*frame)) return;
@@ -265,6 +277,7 @@ void display_present() {
     if ((run_state.pause_state.load(std::memory_order_relaxed) & 1) == 0) {
         glutSwapBuffers();
         latency_frame_presented(int32_t(frame - &compose_ring.slots[0]));
+        if (present_owes_redraw()) post_redisplay();
     }
 }
 
@@ -281,7 +294,7 @@ void redisplay_tick(int value) {
         }
         // Waking the display callback costs a pass through the window library even when it
         // returns at once; an idle program asks for it only when something is to be drawn.
-        if (presenter_has_work()) glutPostRedisplay();
+        if (presenter_has_work()) post_redisplay();
     }
     glutTimerFunc(REDISPLAY_INTERVAL_MS, redisplay_tick, value);
 }

@@ -21,6 +21,11 @@ struct PresenterState {
     int32_t window_follows_frame = 1;
     int32_t resize_mode = 0; // 0 frame size; 1 user-sized, scaled; 2 the same, smooth
     int32_t force_present = 0;
+    // Set by a reshape, cleared by the presentation after it: one more presentation is owed.
+    // A GL implementation may learn a window's new size only at a buffer swap (Mesa's software
+    // rasteriser does), so the first frame drawn after a resize can land in a buffer of the old
+    // size; with nothing new to draw afterwards, that misplaced picture would stay.
+    int32_t redraw_after_reshape = 0;
     // The full-screen handshake words, fullscreen_request and fullscreen_mode, are in
     // runtime/base/control.h, where the program side can reach them.
     int32_t fullscreen_scaling = 0;
@@ -61,6 +66,14 @@ PresentPlan present_plan(int32_t frame_width, int32_t frame_height, bool already
 
 // The reshape callback's bookkeeping.
 void window_reshape(int32_t width, int32_t height);
+
+// The window system asked for the window's contents (first map, expose, paint): the newest frame
+// is drawn again, even if it was drawn before, since what was on the screen may be gone.
+void window_exposed();
+
+// After a presentation that swapped buffers: true when the window must be drawn once more (the
+// first presentation after a reshape), with force_present set for it.
+bool present_owes_redraw();
 
 // Back to the start values (tests).
 void presenter_reset();

@@ -23,6 +23,18 @@ void window_reshape(int32_t width, int32_t height) {
     presenter.window_height = height;
     presenter.reshape_pending = 0;
     presenter.force_present = 1;
+    presenter.redraw_after_reshape = 1;
+}
+
+void window_exposed() {
+    presenter.force_present = 1;
+}
+
+bool present_owes_redraw() {
+    if (presenter.redraw_after_reshape == 0) return false;
+    presenter.redraw_after_reshape = 0;
+    presenter.force_present = 1;
+    return true;
 }
 
 PresentPlan present_plan(int32_t frame_width, int32_t frame_height, bool already_presented) {

@@ -64,6 +64,30 @@ TEST_F(PresentTest, pending_full_screen_request_always_draws) {
     EXPECT_EQ(present_plan(640, 400, true).step, PresentStep::draw);
 }
 
+TEST_F(PresentTest, an_expose_draws_the_frame_already_presented_again) {
+    window_reshape(640, 400);
+    present_plan(640, 400, false);
+    ASSERT_EQ(present_plan(640, 400, true).step, PresentStep::nothing);
+    window_exposed();
+    EXPECT_EQ(present_plan(640, 400, true).step, PresentStep::draw);
+    EXPECT_EQ(present_plan(640, 400, true).step, PresentStep::nothing);
+}
+
+TEST_F(PresentTest, the_presentation_after_a_reshape_is_followed_by_one_more) {
+    window_reshape(640, 400);
+    EXPECT_EQ(present_plan(640, 400, false).step, PresentStep::draw);
+    ASSERT_TRUE(present_owes_redraw());
+    EXPECT_EQ(present_plan(640, 400, true).step, PresentStep::draw);
+    // Owed once per reshape, not for ever.
+    EXPECT_FALSE(present_owes_redraw());
+    EXPECT_EQ(present_plan(640, 400, true).step, PresentStep::nothing);
+}
+
+TEST_F(PresentTest, no_redraw_is_owed_without_a_reshape) {
+    EXPECT_FALSE(present_owes_redraw());
+    EXPECT_EQ(presenter.force_present, 0);
+}
+
 // Fitting a scaled frame into the drawing area: where it lands, where the bars are and how
 // window coordinates map back to frame pixels.
 struct FitCase {
