@@ -63,4 +63,8 @@ RUN_PACKAGES=(g++ cmake ninja-build pkg-config python3 freeglut3-dev libgl-dev l
 # run-times, the Windows cross-compilers, Wine and a virtual X server.
 TEST_PACKAGES=("${RUN_PACKAGES[@]}" googletest libgtest-dev libbenchmark-dev clang
                libclang-rt-14-dev clang-format g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine
-               wine64 xvfb xauth xdotool x11-apps imagemagick)
+               wine64 xvfb xauth xdotool x11-apps imagemagick attr)
+
+# What the Windows release needs: the 32-bit cross-compiler and zip.
+PACKAGE_PACKAGES=(cmake ninja-build python3 console-data console-setup-linux g++-mingw-w64-i686
+                  binutils-mingw-w64-i686 zip)

@@ -24,12 +24,12 @@ ctest --preset linux -j "$jobs"
 
 step "linux-asan: AddressSanitizer, UndefinedBehaviorSanitizer, stress limits"
 cmake --preset linux-asan >/dev/null
-cmake --build --preset linux-asan -j "$jobs" --target unveilo_tests
+cmake --build --preset linux-asan -j "$jobs" --target unveilo_tests unveilo_cmd_tests
 ctest --preset linux-asan -j "$jobs" -E "^e2e_"
 
 step "linux-tsan: ThreadSanitizer"
 cmake --preset linux-tsan >/dev/null
-cmake --build --preset linux-tsan -j "$jobs" --target unveilo_tests
+cmake --build --preset linux-tsan -j "$jobs" --target unveilo_tests unveilo_cmd_tests
 ctest --preset linux-tsan -j "$jobs" -E "^e2e_"
 
 step "linux-fuzz: short libFuzzer run"
@@ -39,9 +39,12 @@ ctest --preset linux-fuzz -R _smoke
 
 step "windows-x64: unit tests and the demo's end-to-end test under Wine"
 cmake --preset windows-x64 >/dev/null
-cmake --build --preset windows-x64 -j "$jobs" --target unveilo_tests unveilo_demo
+cmake --build --preset windows-x64 -j "$jobs" --target unveilo_tests unveilo_demo unveilo \
+    unveilo_print_end
 UNVEILO_TEST_DIALOG_ANSWER=ok tools/wine-run.sh build/windows-x64/tests/unveilo_tests.exe
 tools/e2e/demo_e2e.sh build/windows-x64/tools/unveilo_demo.exe build/linux/tools
+tools/e2e/window_e2e.sh build/windows-x64/tools/unveilo_print_end.exe build/linux/tools
+tools/e2e/recovery_e2e.sh build/windows-x64/unveilo.exe build/linux/tools
 
 step "windows-x86: the shipped program, and the unit tests under 32-bit Wine"
 cmake --preset windows-x86 >/dev/null
@@ -49,6 +52,10 @@ cmake --build --preset windows-x86 -j "$jobs" --target unveilo
 if ensure_i386_wine; then
     cmake --build --preset windows-x86 -j "$jobs" --target unveilo_tests
     UNVEILO_TEST_DIALOG_ANSWER=ok tools/wine-run.sh build/windows-x86/tests/unveilo_tests.exe
+    tools/e2e/recovery_e2e.sh build/windows-x86/unveilo.exe build/linux/tools
 fi
+
+step "release: the Windows zip"
+scripts/package.sh
 
 step "all suites passed"

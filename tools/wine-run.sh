@@ -9,6 +9,8 @@
 # for a window manager to confirm that each closed top-level window is withdrawn, which is what
 # every dismissed message box costs on a bare Xvfb; unmanaged windows are override-redirect,
 # which window tests may not want, so it is not the default.
+#
+# WINE_RUN_DRIVES="e:=/some/dir f:=/other" gives the prefix drive letters for those folders.
 set -u
 
 if [ $# -lt 1 ]; then
@@ -99,6 +101,9 @@ fi
 # Creating the prefix prints Wine's own notes (a missing 32-bit loader, an updated
 # configuration); done first and quietly, the program's output stays its own.
 "$wine_cmd" wineboot --init >/dev/null 2>&1
+for mapping in ${WINE_RUN_DRIVES:-}; do
+    ln -sfn "${mapping#*=}" "$prefix/dosdevices/${mapping%%=*}"
+done
 if [ "${WINE_RUN_UNMANAGED:-0}" = 1 ]; then
     "$wine_cmd" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 fi

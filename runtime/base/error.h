@@ -24,6 +24,8 @@ constexpr ErrorCode ERROR_PERMISSION_DENIED = 70;
 constexpr ErrorCode ERROR_PATH_FILE_ACCESS = 75;
 constexpr ErrorCode ERROR_PATH_NOT_FOUND = 76;
 constexpr ErrorCode ERROR_INVALID_HANDLE = 258;
+constexpr ErrorCode ERROR_UNAVAILABLE_HOSTED = 262;  // a statement the hosted edition refuses
+constexpr ErrorCode ERROR_PATH_ILLEGAL_HOSTED = 263; // a name the hosted edition refuses
 
 // Critical errors: they end the process where they are raised. 502 to 518 all read "Out of
 // memory" and are told apart by their number, one number per exhausted resource.
@@ -44,6 +46,8 @@ constexpr ErrorCode ERROR_CRITICAL_HEAP = 512;
 constexpr ErrorCode ERROR_CRITICAL_SEGMENT_FULL = 513;
 constexpr ErrorCode ERROR_CRITICAL_SEGMENT_ENTRY = 514;
 constexpr ErrorCode ERROR_CRITICAL_FIXED_SEGMENT_ENTRY = 515;
+constexpr ErrorCode ERROR_CRITICAL_SNAPSHOT_COPY = 516;  // the input statement's screen snapshot
+constexpr ErrorCode ERROR_CRITICAL_SCRATCH_COPY = 517;   // and its scratch image
 constexpr ErrorCode ERROR_CRITICAL_RECEIVE_BUFFER = 518; // a connection's receive buffer
 
 // Records a run-time error for the statement frame to report. A critical code goes on to

@@ -16,8 +16,10 @@
 #include "runtime/input/keys.h"
 #include "runtime/io/file.h"
 #include "runtime/memory/conv.h"
+#include "runtime/os/fs.h"
 #include "runtime/platform/platform.h"
 #include "runtime/screen/image.h"
+#include "runtime/screen/print.h"
 #include "runtime/strings/str.h"
 #include "runtime/strings/str_hooks.h"
 
@@ -129,6 +131,7 @@ void display_thread() {
 
 int runtime_main(int argc, char** argv, ProgramMain program, WindowMain window) {
     platform_chdir(executable_directory().c_str());
+    startup_count_environment();
 
     conv_memory_init();
     str_engine_reset();
@@ -142,6 +145,9 @@ int runtime_main(int argc, char** argv, ProgramMain program, WindowMain window) 
     // Open files are closed by END, which sits below the file family and reaches it through the
     // string engine's hook.
     str_file_hooks.close_all = file_close_all;
+    dir_list_set_printer(
+        DirListPrinter{print_string, print_fit, print_newline,
+                       [] { return int32_t(screen_state.write_page.image->cursor_x.load()); }});
 
     std::thread(program_thread_main, program).detach();
     std::thread(timer_thread_main).detach();

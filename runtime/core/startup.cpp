@@ -2,10 +2,17 @@
 
 #include <cstring>
 
+#include "runtime/platform/platform.h"
 #include "runtime/strings/detail.h"
 
 BasicString* machine_code_message = nullptr;
 BasicString* command_line = nullptr;
+int32_t environment_count = 0;
+
+int32_t startup_count_environment() {
+    environment_count = platform_environment_count();
+    return environment_count;
+}
 
 namespace {
 

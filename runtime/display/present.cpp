@@ -12,6 +12,7 @@
 #include "runtime/display/window.h"
 #include "runtime/display/window_input.h"
 #include "runtime/input/keys.h"
+#include "runtime/platform/platform.h"
 #include "runtime/screen/title.h"
 
 // The Windows OpenGL headers stop at version 1.1, which lacks these two.
@@ -43,7 +44,19 @@ static_assert(WINDOW_BUTTON_LEFT == GLUT_LEFT_BUTTON &&
               WINDOW_BUTTON_MIDDLE == GLUT_MIDDLE_BUTTON &&
               WINDOW_BUTTON_RIGHT == GLUT_RIGHT_BUTTON && WINDOW_BUTTON_DOWN == GLUT_DOWN);
 
+// Whether the pending display callback was asked for by the presenter itself. A call nobody here
+// asked for comes from the window system (the window was mapped or uncovered, or Windows wants a
+// paint): its contents may be gone, so the newest frame is drawn again.
+bool redisplay_posted = false;
+
+void post_redisplay() {
+    redisplay_posted = true;
+    glutPostRedisplay();
+}
+
 void on_display() {
+    if (!redisplay_posted) window_exposed();
+    redisplay_posted = false;
     display_present();
 }
 void on_reshape(int width, int height) {
@@ -95,6 +108,7 @@ bool take_fullscreen_request(const DisplayFrame& frame) {
     auto enter = [&](int width, int height) {
         if (fullscreen_mode.load(std::memory_order_relaxed) == 0) p.saved_window = glutGetWindow();
         glutEnterGameMode();
+        platform_window_fullscreen_style();
         p.target_width = width;
         p.target_height = height;
         register_window_callbacks();
@@ -136,12 +150,8 @@ void draw_unscaled(const DisplayFrame& frame) {
     glDrawPixels(frame.width, frame.height, GL_BGRA, GL_UNSIGNED_BYTE, frame.pixels);
 }
 
-void draw_scaled(const DisplayFrame& frame) {
+void draw_scaled(const DisplayFrame& frame, const PresentFit& fit) {
     PresenterState& p = presenter;
-    if (fullscreen_mode.load(std::memory_order_relaxed) == 0) {
-        p.target_width = p.window_width;
-        p.target_height = p.window_height;
-    }
     glBindTexture(GL_TEXTURE_2D, 4294967295u);
     glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, frame.width, frame.height, 0, GL_BGRA, GL_UNSIGNED_BYTE,
                  frame.pixels);
@@ -161,43 +171,41 @@ void draw_scaled(const DisplayFrame& frame) {
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, smooth ? GL_LINEAR : GL_NEAREST);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-
-    int x1 = 0, y1 = 0, x2 = p.target_width, y2 = p.target_height;
-    for (int axis = 0; axis < 2; ++axis) p.mouse_offset[axis] = 0;
-    p.mouse_scale[0] = float(frame.width) / float(p.target_width);
-    p.mouse_scale[1] = float(frame.height) / float(p.target_height);
-    p.mouse_last[0] = p.target_width - 1;
-    p.mouse_last[1] = p.target_height - 1;
-    if (p.fullscreen_scaling == 2) {
-        float target_aspect = float(p.target_width) / float(p.target_height);
-        float aspect = float(frame.width) / float(frame.height);
-        if (aspect < target_aspect) {
-            int drawn = int(float(p.target_height) * aspect);
-            x1 = p.target_width / 2 - drawn / 2;
-            x2 = x1 + drawn;
-            p.mouse_offset[0] = -x1;
-            p.mouse_scale[0] = float(frame.width) / float(drawn);
-            p.mouse_last[0] = drawn - 1;
-        } else if (aspect > target_aspect) {
-            int drawn = int(float(p.target_width) / aspect);
-            y1 = p.target_height / 2 - drawn / 2;
-            y2 = y1 + drawn;
-            p.mouse_offset[1] = -y1;
-            p.mouse_scale[1] = float(frame.height) / float(drawn);
-            p.mouse_last[1] = drawn - 1;
-        }
-    }
     glBegin(GL_QUADS);
     glTexCoord2f(0, 0);
-    glVertex2i(x1, y1);
+    glVertex2i(fit.x1, fit.y1);
     glTexCoord2f(1, 0);
-    glVertex2i(x2, y1);
+    glVertex2i(fit.x2, fit.y1);
     glTexCoord2f(1, 1);
-    glVertex2i(x2, y2);
+    glVertex2i(fit.x2, fit.y2);
     glTexCoord2f(0, 1);
-    glVertex2i(x1, y2);
+    glVertex2i(fit.x1, fit.y2);
     glEnd();
     glDisable(GL_TEXTURE_2D);
+}
+
+// The fourth pass: black over the bars beside a frame whose aspect was kept, so that nothing an
+// earlier frame or another program left there shows through.
+void draw_bars(const PresentFit& fit) {
+    PresenterState& p = presenter;
+    PresentBars bars = present_bars(fit, p.target_width, p.target_height);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    gluOrtho2D(0, p.target_width, 0, p.target_height);
+    glScalef(1, -1, 1);
+    glTranslatef(0, float(-p.target_height), 0);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    glBegin(GL_QUADS);
+    glColor3f(0, 0, 0);
+    for (const PresentRect& r : {bars.first, bars.second}) {
+        glVertex2i(r.x1, r.y1);
+        glVertex2i(r.x2, r.y1);
+        glVertex2i(r.x2, r.y2);
+        glVertex2i(r.x1, r.y2);
+    }
+    glEnd();
+    glColor3f(1, 1, 1);
 }
 
 // A frame not yet drawn, a reshape to answer or a full-screen request: the cases in which the
@@ -222,13 +230,27 @@ void display_present() {
     if (plan.step == PresentStep::nothing) return;
     if (plan.reshape_width != 0) {
         glutReshapeWindow(plan.reshape_width, plan.reshape_height);
-        glutPostRedisplay();
+        post_redisplay();
         if (plan.step == PresentStep::reshape) return;
     }
     if (take_fullscreen_request(*frame)) return;
 
     compose_ring_mark_presented(frame);
     bool scaled = p.fullscreen_scaling != 0 || p.resize_mode != 0;
+    PresentFit fit;
+    if (scaled) {
+        if (fullscreen_mode.load(std::memory_order_relaxed) == 0) {
+            p.target_width = p.window_width;
+            p.target_height = p.window_height;
+        }
+        fit = present_fit(frame->width, frame->height, p.target_width, p.target_height,
+                          p.fullscreen_scaling == 2);
+        for (int axis = 0; axis < 2; ++axis) {
+            p.mouse_offset[axis] = fit.mouse_offset[axis];
+            p.mouse_scale[axis] = fit.mouse_scale[axis];
+            p.mouse_last[axis] = fit.mouse_last[axis];
+        }
+    }
     for (int pass = 1; pass <= 4; ++pass) {
         glDisable(GL_TEXTURE_2D);
         glDisable(GL_ALPHA_TEST);
@@ -244,16 +266,18 @@ void display_present() {
                 glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
             }
             if (scaled)
-                draw_scaled(*frame);
+                draw_scaled(*frame, fit);
             else
                 draw_unscaled(*frame);
         }
+        if (pass == 4 && fit.bars_axis >= 0) draw_bars(fit);
     }
     compose_ring_consume_older();
     // A paused program's frames are drawn but not shown.
     if ((run_state.pause_state.load(std::memory_order_relaxed) & 1) == 0) {
         glutSwapBuffers();
         latency_frame_presented(int32_t(frame - &compose_ring.slots[0]));
+        if (present_owes_redraw()) post_redisplay();
     }
 }
 
@@ -270,7 +294,7 @@ void redisplay_tick(int value) {
         }
         // Waking the display callback costs a pass through the window library even when it
         // returns at once; an idle program asks for it only when something is to be drawn.
-        if (presenter_has_work()) glutPostRedisplay();
+        if (presenter_has_work()) post_redisplay();
     }
     glutTimerFunc(REDISPLAY_INTERVAL_MS, redisplay_tick, value);
 }

@@ -21,6 +21,11 @@ struct PresenterState {
     int32_t window_follows_frame = 1;
     int32_t resize_mode = 0; // 0 frame size; 1 user-sized, scaled; 2 the same, smooth
     int32_t force_present = 0;
+    // Set by a reshape, cleared by the presentation after it: one more presentation is owed.
+    // A GL implementation may learn a window's new size only at a buffer swap (Mesa's software
+    // rasteriser does), so the first frame drawn after a resize can land in a buffer of the old
+    // size; with nothing new to draw afterwards, that misplaced picture would stay.
+    int32_t redraw_after_reshape = 0;
     // The full-screen handshake words, fullscreen_request and fullscreen_mode, are in
     // runtime/base/control.h, where the program side can reach them.
     int32_t fullscreen_scaling = 0;
@@ -62,6 +67,14 @@ PresentPlan present_plan(int32_t frame_width, int32_t frame_height, bool already
 // The reshape callback's bookkeeping.
 void window_reshape(int32_t width, int32_t height);
 
+// The window system asked for the window's contents (first map, expose, paint): the newest frame
+// is drawn again, even if it was drawn before, since what was on the screen may be gone.
+void window_exposed();
+
+// After a presentation that swapped buffers: true when the window must be drawn once more (the
+// first presentation after a reshape), with force_present set for it.
+bool present_owes_redraw();
+
 // Back to the start values (tests).
 void presenter_reset();
 
@@ -69,3 +82,31 @@ void presenter_reset();
 void display_present();
 void redisplay_tick(int value);
 void register_window_callbacks();
+
+// Where a scaled frame lies in the drawing area (the target) and the window-to-frame mapping
+// that goes with it. Without aspect keeping, or when the aspects agree, the frame covers the
+// whole target; otherwise it is centred on one axis and black bars fill the rest of that axis.
+struct PresentFit {
+    int32_t x1 = 0, y1 = 0, x2 = 0, y2 = 0; // the rectangle the frame is drawn into
+    int32_t bars_axis = -1;                 // -1 no bars, 0 left and right, 1 top and bottom
+    int32_t mouse_offset[2] = {0, 0};
+    float mouse_scale[2] = {1.0f, 1.0f};
+    int32_t mouse_last[2] = {0, 0};
+};
+PresentFit present_fit(int32_t frame_width, int32_t frame_height, int32_t target_width,
+                       int32_t target_height, bool keep_aspect);
+
+// The two black rectangles (x1, y1, x2, y2 in target pixels) that cover a fitted frame's bars;
+// all zero when it has none.
+struct PresentRect {
+    int32_t x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+};
+struct PresentBars {
+    PresentRect first, second;
+};
+PresentBars present_bars(const PresentFit& fit, int32_t target_width, int32_t target_height);
+
+// The resizable-window setting: 0 unless a statement of the program sets it (this program has
+// none). Written by the program thread, read once by the window thread when it creates the
+// window; a single word that publishes nothing else, so relaxed.
+extern std::atomic<int32_t> window_resizable_setting;

@@ -5,6 +5,7 @@
 #include "runtime/display/present.h"
 
 PresenterState presenter;
+std::atomic<int32_t> window_resizable_setting{0};
 
 void presenter_reset() {
     presenter.~PresenterState();
@@ -22,6 +23,18 @@ void window_reshape(int32_t width, int32_t height) {
     presenter.window_height = height;
     presenter.reshape_pending = 0;
     presenter.force_present = 1;
+    presenter.redraw_after_reshape = 1;
+}
+
+void window_exposed() {
+    presenter.force_present = 1;
+}
+
+bool present_owes_redraw() {
+    if (presenter.redraw_after_reshape == 0) return false;
+    presenter.redraw_after_reshape = 0;
+    presenter.force_present = 1;
+    return true;
 }
 
 PresentPlan present_plan(int32_t frame_width, int32_t frame_height, bool already_presented) {
@@ -63,4 +76,46 @@ PresentPlan present_plan(int32_t frame_width, int32_t frame_height, bool already
         return {PresentStep::reshape, frame_width, frame_height};
     }
     return {PresentStep::draw};
+}
+
+PresentFit present_fit(int32_t frame_width, int32_t frame_height, int32_t target_width,
+                       int32_t target_height, bool keep_aspect) {
+    // Full coverage first: the frame stretched over the whole target.
+    PresentFit fit;
+    fit.x2 = target_width;
+    fit.y2 = target_height;
+    fit.mouse_scale[0] = float(frame_width) / float(target_width);
+    fit.mouse_scale[1] = float(frame_height) / float(target_height);
+    fit.mouse_last[0] = target_width - 1;
+    fit.mouse_last[1] = target_height - 1;
+    if (!keep_aspect) return fit;
+    float target_aspect = float(target_width) / float(target_height);
+    float aspect = float(frame_width) / float(frame_height);
+    if (aspect < target_aspect) {
+        // Narrower than the target: full height, centred across, bars left and right.
+        int32_t drawn = int32_t(float(target_height) * aspect);
+        fit.x1 = target_width / 2 - drawn / 2;
+        fit.x2 = fit.x1 + drawn;
+        fit.bars_axis = 0;
+        fit.mouse_offset[0] = -fit.x1;
+        fit.mouse_scale[0] = float(frame_width) / float(drawn);
+        fit.mouse_last[0] = drawn - 1;
+    } else if (aspect > target_aspect) {
+        int32_t drawn = int32_t(float(target_width) / aspect);
+        fit.y1 = target_height / 2 - drawn / 2;
+        fit.y2 = fit.y1 + drawn;
+        fit.bars_axis = 1;
+        fit.mouse_offset[1] = -fit.y1;
+        fit.mouse_scale[1] = float(frame_height) / float(drawn);
+        fit.mouse_last[1] = drawn - 1;
+    }
+    return fit;
+}
+
+PresentBars present_bars(const PresentFit& fit, int32_t target_width, int32_t target_height) {
+    if (fit.bars_axis == 0)
+        return {{0, 0, fit.x1, target_height}, {fit.x2, 0, target_width, target_height}};
+    if (fit.bars_axis == 1)
+        return {{0, 0, target_width, fit.y1}, {0, fit.y2, target_width, target_height}};
+    return {};
 }

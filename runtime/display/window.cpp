@@ -38,8 +38,12 @@ int window_main(int argc, char** argv) {
     glutCreateWindow(title.c_str());
     glutSetOption(GLUT_ACTION_ON_WINDOW_CLOSE, GLUT_ACTION_CONTINUE_EXECUTION);
     glutCloseFunc(on_close);
-    platform_window_hooks_install(window_event_hook);
+    platform_window_hooks_install(window_event_hook,
+                                  window_resizable_setting.load(std::memory_order_relaxed) != 0);
     register_window_callbacks();
     glutMainLoop();
-    return 0;
+    // The window library returns once its last window is gone (the close box on X11). The
+    // process ends in the display thread's exit sequence, once the program thread has parked;
+    // returning from main here would run the static destructors under the running threads.
+    for (;;) platform_sleep_ms(1000);
 }

@@ -38,6 +38,10 @@ bool platform_chdir(const char* path);
 // started afterwards inherits it; false when the environment refuses it.
 bool platform_setenv(const char* name, const char* value);
 
+// Number of variables in the process environment, as the C library's environment table holds
+// them (on Windows without the hidden per-drive "=C:" entries, which no program can name).
+int32_t platform_environment_count();
+
 // Asks the floating-point unit for a 64-bit mantissa where the platform lets a program choose.
 void platform_fpu_extended_precision();
 
@@ -70,8 +74,10 @@ uint32_t platform_lock_key_state(bool with_held_keys);
 
 // Attaches what the window library does not deliver to the window just created on the calling
 // thread: on Windows the close box (kind 1, and the window is kept), Pause and Ctrl+Break (kind
-// 2) reach `hook` from the window procedure, and the sizing frame is removed. Where the window
-// library already reports the close box (X11, through its close callback) this does nothing.
+// 2) and raw mouse movement (kind 3, asked for at the first mouse message) reach `hook` from the
+// window procedure, and the window gets the fixed frame, or the sizing frame when `resizable`.
+// Where the window library already reports the close box (X11, through its close callback) this
+// does nothing.
 using WindowEventHook = int32_t (*)(int32_t kind, int32_t a, int32_t b);
 void platform_window_hooks_install(WindowEventHook hook);
 
@@ -173,3 +179,101 @@ int32_t platform_serial_open(int32_t port, uint32_t access, const PlatformSerial
 // Opens a connected pseudo-terminal pair for tests of the serial path: `device_path` names the
 // side a serial port opens, `controller` is the other end. False where the platform has none.
 bool platform_pty_open(PlatformFile* controller, std::string* device_path);
+void platform_window_hooks_install(WindowEventHook hook, bool resizable);
+// Called right after the window library entered full screen: the window of the current OpenGL
+// context loses its frame and becomes a pop-up (Windows; nothing elsewhere).
+void platform_window_fullscreen_style();
+
+// --- Files and directories -------------------------------------------------------------------
+// Paths are DOS paths ("E:\dir\name", relative ones against the working directory) with Windows
+// semantics on every platform; the POSIX back end translates drive letters through its drive map.
+
+// Attribute bits as Windows numbers them.
+constexpr uint32_t FS_ATTRIBUTES_INVALID = 0xFFFFFFFFu;
+constexpr uint32_t FS_ATTRIBUTE_READ_ONLY = 0x01;
+constexpr uint32_t FS_ATTRIBUTE_HIDDEN = 0x02;
+constexpr uint32_t FS_ATTRIBUTE_SYSTEM = 0x04;
+constexpr uint32_t FS_ATTRIBUTE_DIRECTORY = 0x10;
+constexpr uint32_t FS_ATTRIBUTE_ARCHIVE = 0x20;
+constexpr uint32_t FS_ATTRIBUTE_NORMAL = 0x80; // a file with none of the others
+
+// Why a file-system call failed, in one vocabulary for both back ends.
+enum class FsStatus {
+    ok,
+    not_found,         // no such file or directory
+    bad_name,          // the name is not valid
+    access_denied,     // read-only, a directory where a file was meant, or no permission
+    write_protected,   // the medium refuses writes
+    sharing_violation, // another process holds the file
+    lock_violation,
+    exists,    // the target exists already
+    not_empty, // a directory still holds entries
+    other,
+};
+
+// GetFileAttributesA: the attribute bits, or FS_ATTRIBUTES_INVALID when the path cannot be
+// queried (also for any path with a wildcard).
+uint32_t platform_fs_attributes(const char* path);
+
+// One entry of a directory search. short_name is the 8.3 name: the name itself when it already
+// fits 8.3, else a generated one.
+struct FsFindEntry {
+    std::string name;
+    std::string short_name;
+    uint32_t attributes = 0;
+};
+struct FsFind; // an open search
+// FindFirstFileA: the specification is a directory part and a last component with * and ?
+// matched without regard to case. nullptr when nothing matches or the directory cannot be read.
+FsFind* platform_fs_find_first(const char* spec, FsFindEntry& entry);
+// FindNextFileA: false when no entry is left.
+bool platform_fs_find_next(FsFind* find, FsFindEntry& entry);
+void platform_fs_find_close(FsFind* find);
+
+FsStatus platform_fs_delete(const char* path); // DeleteFileA; read-only files are refused
+// rename(): an existing target is refused (access_denied), as on Windows.
+FsStatus platform_fs_rename(const char* old_path, const char* new_path);
+FsStatus platform_fs_make_dir(const char* path);
+FsStatus platform_fs_remove_dir(const char* path);
+FsStatus platform_fs_change_dir(const char* path);
+// GetCurrentDirectoryA, as a DOS path.
+bool platform_fs_current_dir(std::string& path);
+// GetShortPathNameA: every component of an existing path in its 8.3 form.
+bool platform_fs_short_path(const char* path, std::string& short_path);
+// GetDiskFreeSpaceExA: bytes available to the caller on the volume of `directory` (the current
+// directory when empty); false when the query fails.
+bool platform_fs_free_bytes(const char* directory, uint64_t& free_bytes);
+// True for the drive letter of the volume that holds the operating system: the drive of the
+// Windows directory, or on POSIX a letter whose root is "/".
+bool platform_fs_is_system_drive(char letter);
+
+// --- Processes -------------------------------------------------------------------------------
+
+// An started process that is waited for; id is a process handle on Windows, a pid on POSIX.
+struct PlatformProcess {
+    intptr_t id = 0;
+};
+
+constexpr int32_t SHOW_HIDDEN = 0; // nShow values of ShellExecuteExA
+constexpr int32_t SHOW_SHOWN = 5;
+constexpr uint32_t PROCESS_NEW_CONSOLE = 0x10;      // CREATE_NEW_CONSOLE
+constexpr uint32_t PROCESS_NO_WINDOW = 0x08000000u; // CREATE_NO_WINDOW
+
+// ShellExecuteExA with the default verb: starts `file` (a program, a document or a batch file)
+// with `parameters` (nullptr for none). With keep_process the process is returned for
+// platform_process_wait; without, nothing is kept. False when nothing could be started.
+bool platform_shell_execute(const char* file, const char* parameters, int32_t show,
+                            bool keep_process, PlatformProcess* process);
+// CreateProcessA with only a command line, no inherited handles and the given creation flags.
+bool platform_create_process(const char* command_line, uint32_t flags, PlatformProcess* process);
+// Waits without limit for the process, releases it and returns its exit code.
+int64_t platform_process_wait(PlatformProcess process);
+// Releases a started process without waiting for it.
+void platform_process_release(PlatformProcess process);
+// msvcrt's system(): runs the command line through the command interpreter and returns its
+// status; -1 when the interpreter cannot be started.
+int64_t platform_system(const char* command);
+// AllocConsole / FreeConsole for an interactive command interpreter; nothing on POSIX, where
+// the interpreter uses the terminal the program was started from.
+void platform_console_alloc();
+void platform_console_free();

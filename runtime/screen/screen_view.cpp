@@ -56,8 +56,9 @@ void cursor_set(int32_t row, int32_t column, int32_t visible, int32_t start, int
     bool ok = true;
     if (row_given && row < page->view_top) ok = false;
     if (ok && row_given && row > page->view_bottom && row != rows) {
-        // Only rows below the screen can enlarge it, and only the automatic screen, once.
-        if (row > rows && st.auto_screen && row <= 50) {
+        // A row below the view (narrowed or not) asks for a taller screen; only the automatic
+        // screen grants it, once, and only up to its 50 rows.
+        if (st.auto_screen && row <= 50) {
             enlarge = true;
             columns = 80;
         } else {

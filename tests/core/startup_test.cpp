@@ -6,6 +6,7 @@
 #include "runtime/base/run_state.h"
 #include "runtime/core/startup.h"
 #include "runtime/memory/conv.h"
+#include "runtime/platform/platform.h"
 #include "runtime/strings/detail.h"
 #include "runtime/strings/str.h"
 
@@ -88,3 +89,18 @@ TEST_F(StartupTest, startup_strings_top_of_the_data_segment_is_reserved_and_zero
 }
 
 } // namespace
+
+// The count follows the environment: one more after a variable is added, as before once it is
+// gone again.
+TEST(startup_count_environment, CountsTheProcessEnvironment) {
+    const char* name = "UNVEILO_TEST_ENVIRONMENT_COUNT";
+    platform_setenv(name, nullptr);
+    int32_t before = startup_count_environment();
+    EXPECT_GT(before, 0); // the test runner always has a PATH at least
+    EXPECT_EQ(environment_count, before);
+    ASSERT_TRUE(platform_setenv(name, "1"));
+    EXPECT_EQ(startup_count_environment(), before + 1);
+    EXPECT_EQ(environment_count, before + 1);
+    ASSERT_TRUE(platform_setenv(name, nullptr));
+    EXPECT_EQ(startup_count_environment(), before);
+}

@@ -12,9 +12,6 @@
 
 namespace {
 
-constexpr ErrorCode ERROR_BAD_FILE_NUMBER = 52;
-constexpr ErrorCode ERROR_INVALID_HANDLE = 258;
-
 ErrorCode pending_error() {
     return run_state.error_code.load(std::memory_order_relaxed);
 }

@@ -370,7 +370,8 @@ TEST_F(view_print_, InvalidRowsChangeNothing) {
 }
 
 TEST_F(cursor_set_, RowsOfTheView) {
-    cursor_to(25, 1); // the last row is accepted although the view ends at 24
+    screen_state.auto_screen = 0; // a screen the program chose: rows below the view are refused
+    cursor_to(25, 1);             // the last row is accepted although the view ends at 24
     EXPECT_EQ(error(), 0u);
     EXPECT_EQ(writing().cursor_y, 25);
     cursor_to(0, 1);
@@ -464,6 +465,29 @@ TEST_F(cursor_set_, EnlargesTheAutomaticScreenOnce) {
     cursor_to(30, 1);
     EXPECT_EQ(error(), 5u);
     EXPECT_EQ(writing().height, 25);
+}
+
+TEST_F(cursor_set_, RowBelowANarrowedViewEnlargesTheAutomaticScreen) {
+    print("kept");
+    view_print(5, 10, -1);
+    cursor_to(4, 1); // above the view: refused, and the enlargement is not used up
+    EXPECT_EQ(error(), 5u);
+    EXPECT_EQ(writing().height, 25);
+    clear_error();
+    cursor_to(11, 3); // inside the 25 rows but below the view
+    ASSERT_EQ(error(), 0u);
+    EXPECT_EQ(screen_state.auto_screen, 0);
+    EXPECT_EQ(writing().width, 80);
+    EXPECT_EQ(writing().height, 50);
+    EXPECT_EQ(writing().view_top, 1);
+    EXPECT_EQ(writing().view_bottom, 49);
+    EXPECT_EQ(writing().cursor_y, 11);
+    EXPECT_EQ(writing().cursor_x, 3);
+    EXPECT_EQ(row_text(1, 1, 4), "kept");
+    view_print(5, 10, -1);
+    cursor_to(11, 1); // the one enlargement is spent
+    EXPECT_EQ(error(), 5u);
+    EXPECT_EQ(writing().cursor_y, 5);
 }
 
 TEST_F(cursor_set_, NoEnlargementAfterAnotherScreenChange) {

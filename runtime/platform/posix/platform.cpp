@@ -156,6 +156,12 @@ bool platform_setenv(const char* name, const char* value) {
     return (value ? setenv(name, value, 1) : unsetenv(name)) == 0;
 }
 
+int32_t platform_environment_count() {
+    int32_t count = 0;
+    for (char** entry = environ; entry && *entry; ++entry) ++count;
+    return count;
+}
+
 // x86 Linux starts every thread with the x87 precision control at 64-bit mantissa already, and
 // the SSE unit that carries float and double has no such control.
 void platform_fpu_extended_precision() {}

@@ -152,6 +152,14 @@ bool platform_setenv(const char* name, const char* value) {
     return _putenv_s(name, value ? value : "") == 0;
 }
 
+int32_t platform_environment_count() {
+    // The C run-time's table, which _putenv_s keeps in step; the process block would also hold
+    // the per-drive current directories ("=C:=C:\\dir").
+    int32_t count = 0;
+    for (char** entry = _environ; entry && *entry; ++entry) ++count;
+    return count;
+}
+
 void platform_fpu_extended_precision() {
 #if defined(__i386__) || defined(_M_IX86)
     _controlfp(_PC_64, _MCW_PC);

@@ -1,0 +1,274 @@
+#!/usr/bin/env bash
+# End-to-end test of the recovery tool in a real window under Xvfb, started as a user starts it,
+# its window read back through screenshots and typed at with xdotool.
+#
+#   run 1: a folder laid out like an infected stick, mapped to E:, and the answer "e": every
+#          attribute cleared, temp.bat gone, the virus's files quarantined, the user's files
+#          unchanged byte for byte, the explorer step reached, the closing banner, exit 0;
+#   run 2: datafile.dat missing beside the program (but present in the starting folder): the
+#          three error lines, the closing prompt, exit 0;
+#   run 3: at the prompt, a letter with no drive, the system drive, an empty answer and a long
+#          answer, each followed by the prompt again; then the close box ends the program.
+#
+# Usage: recovery_e2e.sh PROGRAM HOST-TOOLS-DIR   (PROGRAM ending in .exe runs under Wine: run 1
+# only, through a drive letter of the Wine prefix, and without the attribute checks)
+set -euo pipefail
+program=$(realpath "$1")
+tools=$(realpath "$2")
+here=$(cd "$(dirname "$0")" && pwd)
+title="Unveilo - Created by the Unveilo project"
+fail() { echo "FAIL: $*" >&2; [ -f "$work/screen.txt" ] && cat "$work/screen.txt" >&2; exit 1; }
+
+source "$here/x11_session.sh"
+x11_start 101 || fail "no X display"
+wine=0
+[[ "$program" == *.exe ]] && wine=1
+
+# A stub file manager first on PATH: the explorer step records what it was asked to open.
+mkdir -p "$work/bin"
+cat >"$work/bin/xdg-open" <<EOF
+#!/bin/sh
+printf '%s\n' "\$1" >"$work/xdg-open.log"
+EOF
+chmod +x "$work/bin/xdg-open"
+export PATH="$work/bin:$PATH"
+
+start_program() { # [program]
+    local exe=${1:-$program}
+    if [ "$wine" = 1 ]; then
+        "$here/../wine-run.sh" "$exe" &
+    else
+        # From a folder of its own, as a user would: the program finds datafile.dat beside
+        # itself, not in the folder it was started from.
+        (cd "$work" && exec "$exe") &
+    fi
+    program_pid=$!
+    pids+=("$program_pid")
+    x11_find_window "$title" || fail "the window never appeared"
+    for _ in $(seq 300); do
+        eval "$(xdotool getwindowgeometry --shell "$window")"
+        if [ "$WIDTH" = 640 ] && [ "$HEIGHT" = 400 ]; then
+            xdotool windowmove "$window" 10 10
+            return 0
+        fi
+        sleep 0.1
+    done
+    fail "window is ${WIDTH}x${HEIGHT}, not 640x400"
+}
+
+# A window that goes away during the capture (a console of a command that just ended) can make
+# the capture fail: it is taken again.
+screen() {
+    for _ in 1 2 3 4 5; do
+        eval "$(xdotool getwindowgeometry --shell "$window")"
+        if xwd -root -silent 2>/dev/null |
+            convert xwd:- -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage ppm:- \
+                >"$work/screen.ppm" 2>/dev/null; then
+            "$tools/unveilo_screen_decode" "$work/screen.ppm" >"$work/screen.txt" && return 0
+        fi
+        sleep 0.2
+    done
+    fail "no screenshot"
+}
+
+# Waits until the decoded screen has a line matching the pattern.
+expect_line() {
+    for _ in $(seq 150); do
+        screen
+        grep -qE "$1" "$work/screen.txt" && return 0
+        sleep 0.2
+    done
+    fail "no line matches /$1/"
+}
+
+wait_exit() {
+    local status
+    for _ in $(seq 300); do
+        if ! kill -0 "$program_pid" 2>/dev/null; then
+            wait "$program_pid" && status=0 || status=$?
+            [ "$status" = 0 ] || fail "exit status $status, expected 0"
+            return 0
+        fi
+        sleep 0.1
+    done
+    fail "the program did not end"
+}
+
+answer() {
+    [ -n "$1" ] && xdotool type --window "$window" --delay 20 "$1" 2>/dev/null
+    xdotool key --window "$window" Return 2>/dev/null
+}
+
+# UNVEILO_E2E_KEEP=folder keeps the screenshots named here, as PNG, for a person to look at.
+keep() {
+    [ -n "${UNVEILO_E2E_KEEP:-}" ] || return 0
+    mkdir -p "$UNVEILO_E2E_KEEP"
+    convert "$work/screen.ppm" "$UNVEILO_E2E_KEEP/$1.png"
+}
+
+# --- The stick --------------------------------------------------------------------------------
+# DOS attributes as Wine and Samba keep them: user.DOSATTRIB as text; read-only is also the
+# missing write permission.
+attrib_set() { # path hex
+    setfattr -n user.DOSATTRIB -v "\"$2\"" "$1"
+    if (($2 & 1)); then chmod a-w "$1"; fi
+}
+attrib_of() {
+    getfattr --only-values -n user.DOSATTRIB "$1" 2>/dev/null | tr -d '\0' || true
+}
+
+stick=$work/stick
+make_stick() {
+    mkdir -p "$stick"
+    # The user's files, hidden by the virus.
+    mkdir -p "$stick/Documents/Old" "$stick/Music" "$stick/System Volume Information"
+    printf 'quarterly report\r\n' >"$stick/Documents/report.txt"
+    printf 'draft\n' >"$stick/Documents/Old/draft.txt"
+    head -c 70000 /dev/urandom >"$stick/Music/song.mp3"
+    head -c 5000 /dev/urandom >"$stick/photo.jpg"
+    printf 'read me\n' >"$stick/notes.txt"
+    printf 'L\0\0\0 a shortcut of the user to C:\\Users\\me\\notes.txt\n' >"$stick/My notes.lnk"
+    printf 'tracking\n' >"$stick/System Volume Information/IndexerVolumeGuid"
+    # What the virus left: autorun.inf, a shortcut in place of the hidden folder, a shortcut that
+    # starts a script, and the script.
+    printf '[autorun]\r\nopen=wscript.exe virus.vbs\r\n' >"$stick/autorun.inf"
+    printf 'L\0\0\0 C:\\Windows\\System32\\cmd.exe /c start wscript.exe virus.vbs\n' \
+        >"$stick/Documents.lnk"
+    printf 'L\0\0\0 wscript.exe //e:vbscript virus.vbs\n' >"$stick/Pictures.lnk"
+    printf 'CreateObject("WScript.Shell").Run "cmd"\r\n' >"$stick/virus.vbs"
+
+    attrib_set "$stick/Documents" 0x6
+    attrib_set "$stick/Documents/report.txt" 0x2
+    attrib_set "$stick/Documents/Old" 0x22
+    attrib_set "$stick/Music" 0x2
+    attrib_set "$stick/Music/song.mp3" 0x7
+    attrib_set "$stick/photo.jpg" 0x3
+    attrib_set "$stick/notes.txt" 0x1
+    attrib_set "$stick/virus.vbs" 0x6
+    attrib_set "$stick/autorun.inf" 0x7
+    attrib_set "$stick/System Volume Information" 0x6
+
+    (cd "$stick" && sha256sum "Documents/report.txt" "Documents/Old/draft.txt" "Music/song.mp3" \
+        "photo.jpg" "notes.txt" "My notes.lnk") >"$work/user-files.sha256"
+}
+
+# --- Run 1: the whole job ---------------------------------------------------------------------
+make_stick
+if [ "$wine" = 1 ]; then
+    export WINE_RUN_DRIVES="e:=$stick"
+else
+    export UNVEILO_DRIVE_E=$stick
+fi
+start_program
+[ "$(xdotool getwindowname "$window")" = "$title" ] || fail "title is not '$title'"
+expect_line '^Enter USB Drive letter : '
+grep -qx 'Unveilo' "$work/screen.txt" || fail "no banner"
+keep prompt
+answer e
+if [ "$wine" = 1 ]; then
+    # Wine's explorer opens a window of its own, over ours, and the explorer command waits for
+    # it: the test closes it as a user would.
+    explorer=
+    for _ in $(seq 300); do
+        for candidate in $(xdotool search --onlyvisible --name '.' 2>/dev/null); do
+            name=$(xdotool getwindowname "$candidate" 2>/dev/null || true)
+            [ -n "${UNVEILO_E2E_TRACE:-}" ] && echo "window $candidate: $name" >&2
+            case "$name" in
+            "$title" | "") ;;
+            *"(E:)"* | *"(e:)"*) explorer=$candidate ;;
+            esac
+        done
+        [ -n "$explorer" ] && break
+        sleep 0.2
+    done
+    [ -n "$explorer" ] || fail "Wine's explorer window never appeared"
+    sleep 1
+    "$tools/unveilo_x11_close" "$explorer"
+fi
+expect_line '^Check your files in the USB\.\.\.'
+for line in '^Unveilo$' '^Created by the Unveilo project$' '^Web    : none' '^E-mail : none$'; do
+    grep -qE "$line" "$work/screen.txt" || fail "closing banner: no line /$line/"
+done
+keep closing-banner
+[ -e "$stick/temp.bat" ] && fail "temp.bat is still on the drive"
+quarantine=$stick/UNVEILO-QUARANTINE
+# Wine's findstr is a stub that searches nothing, so there the batch judges shortcuts by their
+# names only and leaves Pictures.lnk (a script starter by its contents) where it is.
+virus_files="autorun.inf Documents.lnk Pictures.lnk virus.vbs"
+[ "$wine" = 1 ] && virus_files="autorun.inf Documents.lnk virus.vbs"
+for name in $virus_files; do
+    [ -e "$stick/$name" ] && fail "$name is still in the root"
+    [ -f "$quarantine/$name.quarantined" ] || fail "$name is not in the quarantine"
+done
+[ -f "$quarantine/README-UNVEILO.txt" ] || fail "no note in the quarantine"
+(cd "$stick" && sha256sum --quiet -c "$work/user-files.sha256") || fail "a user's file changed"
+if [ "$wine" = 0 ]; then
+    # Every attribute cleared, except on the two Windows folders that the batch hides again.
+    while IFS= read -r -d '' path; do
+        case "$path" in
+        "$stick/System Volume Information" | "$stick/UNVEILO-QUARANTINE"*) continue ;;
+        esac
+        value=$(attrib_of "$path")
+        if [ -n "$value" ] && (($value & 0x7)); then fail "$path still has attributes $value"; fi
+        [ -w "$path" ] || fail "$path is still read-only"
+    done < <(find "$stick" -mindepth 1 -print0)
+    value=$(attrib_of "$stick/System Volume Information")
+    (($value & 0x2)) || fail "System Volume Information is not hidden again ($value)"
+    [ -f "$work/xdg-open.log" ] || fail "the explorer step never reached xdg-open"
+    [ "$(cat "$work/xdg-open.log")" = "$stick/" ] || [ "$(cat "$work/xdg-open.log")" = "$stick" ] ||
+        fail "xdg-open was asked to open '$(cat "$work/xdg-open.log")', not $stick"
+fi
+# A key ends the wait of the closing banner; END then asks for the key that ends the program.
+xdotool key --window "$window" space 2>/dev/null
+expect_line '^Press any key to continue$'
+xdotool key --window "$window" space 2>/dev/null
+wait_exit
+if [ "$wine" = 1 ]; then
+    echo "run 1 (Wine): temp.bat gone, virus quarantined, user's files unchanged, explorer" \
+        "window closed, closing banner, exit 0: ok"
+    exit 0
+fi
+echo "run 1: attributes cleared, temp.bat gone, virus quarantined, user's files unchanged," \
+    "explorer reached, closing banner, exit 0: ok"
+
+# --- Run 2: datafile.dat missing beside the program ---------------------------------------------
+mkdir -p "$work/bare"
+cp "$program" "$work/bare/"
+cp "$(dirname "$program")/datafile.dat" "$work/" # in the starting folder, which must not count
+start_program "$work/bare/$(basename "$program")"
+expect_line '^Program will exit now$'
+for line in '^Error : Datafile\.dat does not found$' '^Reinstall or get new copy of software$'; do
+    grep -qE "$line" "$work/screen.txt" || fail "missing datafile: no line /$line/"
+done
+expect_line '^Press any key to continue$'
+keep datafile-missing
+[ "$(sed -n 25p "$work/screen.txt")" = "Press any key to continue" ] ||
+    fail "the closing prompt is not on row 25"
+xdotool key --window "$window" space 2>/dev/null
+wait_exit
+echo "run 2: datafile.dat missing: three error lines, closing prompt, exit 0: ok"
+
+# --- Run 3: answers that lead back to the prompt, then the close box ----------------------------
+unset UNVEILO_DRIVE_E
+start_program
+expect_line '^Enter USB Drive letter : '
+prompt_again() {
+    expect_line "$1"
+    expect_line '^Enter USB Drive letter : ?.?$'
+}
+answer q
+prompt_again '^Error : Drive not exist$'
+grep -q '^Checking q:\\ *$' "$work/screen.txt" || fail "no 'Checking q:\\' line"
+grep -q '^Press any key to continue$' "$work/screen.txt" || fail "no 'Press any key' line"
+answer c
+prompt_again '^Error : c: is the system drive, not a USB drive$'
+keep system-drive
+answer ''
+prompt_again '^Error : Drive not exist$'
+grep -q '^Checking :\\ *$' "$work/screen.txt" || fail "the empty answer was not checked as ':\\'"
+answer "q$(printf 'x%.0s' $(seq 300))"
+prompt_again '^Error : Drive not exist$'
+grep -q '^Checking q:\\ *$' "$work/screen.txt" || fail "the long answer was not cut to 'q:\\'"
+"$tools/unveilo_x11_close" "$window"
+wait_exit
+echo "run 3: no drive, system drive, empty and long answers, close box at the prompt: ok"
