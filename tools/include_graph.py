@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
-"""Prints which folders of runtime/ include which, and fails on a cycle.
+"""Prints which folders of runtime/ include which, and fails on a cycle or an include that points up.
 
 Each line is `family -> family, family, ...` over the includes "runtime/<family>/..." of every .h
 and .cpp under runtime/<family>/; a header at the top of runtime/ (unveilo.h) is a node of its own. The exit status is 1 when the graph has a cycle (the cycle is
-printed), 0 otherwise.
+printed) or when a family includes one at its own level or above it in LAYERS; 0 otherwise.
 """
 import pathlib
 import re
@@ -11,6 +11,23 @@ import sys
 
 # The first path component after runtime/: a family folder, or a header at the top (unveilo.h).
 INCLUDE = re.compile(r'^\s*#\s*include\s+"runtime/([^/"]+)', re.MULTILINE)
+
+
+# Lowest first. Families on one level (os, io, net) stand side by side and include none of each
+# other; a family may include only families on lower levels.
+LAYERS = [["platform"], ["base"], ["memory"], ["strings"], ["os", "io", "net"], ["screen"],
+          ["input"], ["display"], ["core"], ["unveilo.h"]]
+LEVEL = {family: level for level, families in enumerate(LAYERS) for family in families}
+
+
+def upward_edges(graph):
+    """Every include that does not point to a lower level, and every family missing from LAYERS."""
+    wrong = []
+    for family in sorted(graph):
+        for target in sorted(graph[family]):
+            if family not in LEVEL or target not in LEVEL or LEVEL[target] >= LEVEL[family]:
+                wrong.append((family, target))
+    return wrong
 
 
 def include_graph(runtime):
@@ -62,7 +79,10 @@ def main():
     if cycle:
         print("include cycle: " + " -> ".join(cycle), file=sys.stderr)
         return 1
-    return 0
+    wrong = upward_edges(graph)
+    for family, target in wrong:
+        print(f"include against the layers: {family} -> {target}", file=sys.stderr)
+    return 1 if wrong else 0
 
 
 if __name__ == "__main__":

@@ -16,10 +16,12 @@
 #include "runtime/input/keys.h"
 #include "runtime/io/file.h"
 #include "runtime/memory/conv.h"
+#include "runtime/os/control.h"
 #include "runtime/os/fs.h"
 #include "runtime/platform/platform.h"
 #include "runtime/screen/image.h"
 #include "runtime/screen/print.h"
+#include "runtime/screen/title.h"
 #include "runtime/strings/str.h"
 #include "runtime/strings/str_hooks.h"
 
@@ -145,6 +147,9 @@ int runtime_main(int argc, char** argv, ProgramMain program, WindowMain window) 
     // Open files are closed by END, which sits below the file family and reaches it through the
     // string engine's hook.
     str_file_hooks.close_all = file_close_all;
+    os_console_path_hook = [] {
+        return title_state.console_enabled != 0 && title_state.console_shown != 0;
+    };
     dir_list_set_printer(
         DirListPrinter{print_string, print_fit, print_newline,
                        [] { return int32_t(screen_state.write_page.image->cursor_x.load()); }});

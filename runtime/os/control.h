@@ -1,13 +1,12 @@
 #pragma once
-// The control words of the upper families that the shell runner must touch: the display thread's
-// shell handshake, the presenter's full-screen request and the console switches of the title
-// statements. This header is the only place in the family that reaches them, so that moving
-// those words to a lower family changes these lines and nothing else.
+// The control words that the shell runner shares with the families above it: the display thread's
+// shell handshake and the presenter's full-screen request (both in base), and the console
+// switches of the title statements, which live in the screen family above this one and are
+// reached through a hook that start-up sets.
 #include <atomic>
 #include <cstdint>
 
 #include "runtime/base/control.h"
-#include "runtime/screen/title.h"
 
 inline std::atomic<int32_t>& os_shell_running() {
     return shell_running;
@@ -18,7 +17,10 @@ inline std::atomic<int32_t>& os_fullscreen_request() {
 inline std::atomic<int32_t>& os_fullscreen_mode() {
     return fullscreen_mode;
 }
-// A console build with its console output on runs commands in its own console.
+// True when a console build has its console output on: commands then run in its own console.
+// Null (the default) means no console, as in every windowed build. Set once at start-up, before
+// the program thread runs.
+extern bool (*os_console_path_hook)();
 inline bool os_console_path() {
-    return title_state.console_enabled != 0 && title_state.console_shown != 0;
+    return os_console_path_hook != nullptr && os_console_path_hook();
 }

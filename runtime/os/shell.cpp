@@ -25,6 +25,8 @@ const ShellLauncher SHELL_PLATFORM_LAUNCHER = {
 
 ShellState shell_state;
 
+bool (*os_console_path_hook)() = nullptr;
+
 namespace {
 
 const ShellLauncher* launcher = &SHELL_PLATFORM_LAUNCHER;

@@ -258,6 +258,20 @@ TEST_F(Shell, without_a_command_an_interactive_interpreter_in_its_own_console) {
     EXPECT_EQ(shell_running.load(), 0);
 }
 
+// A console build with its console output on hands the line to the C library's system() in its
+// own console: no shell launch, no console allocated or freed.
+TEST_F(Shell, a_console_build_runs_the_line_through_system_in_its_own_console) {
+    shell_state.cmd_available = 1;
+    os_console_path_hook = [] { return true; };
+    system_.calls.clear();
+    shell_run(text("dir"), 1);
+    os_console_path_hook = nullptr;
+    ASSERT_EQ(system_.calls.size(), 1u) << describe(system_.calls);
+    EXPECT_EQ(system_.calls[0].kind, "system");
+    EXPECT_EQ(system_.calls[0].file, "dir");
+    EXPECT_EQ(system_.calls[0].shell_running_seen, 1);
+}
+
 TEST_F(Shell, without_cmd_exe_the_line_runs_under_command_com_in_a_new_console) {
     system_.cmd_exe = false;
     shell_run(text("dir"), 1);
