@@ -45,53 +45,7 @@ start_program() { # [program]
     program_pid=$!
     pids+=("$program_pid")
     x11_find_window "$title" || fail "the window never appeared"
-    for _ in $(seq 300); do
-        eval "$(xdotool getwindowgeometry --shell "$window")"
-        if [ "$WIDTH" = 640 ] && [ "$HEIGHT" = 400 ]; then
-            xdotool windowmove "$window" 10 10
-            return 0
-        fi
-        sleep 0.1
-    done
-    fail "window is ${WIDTH}x${HEIGHT}, not 640x400"
-}
-
-# A window that goes away during the capture (a console of a command that just ended) can make
-# the capture fail: it is taken again.
-screen() {
-    for _ in 1 2 3 4 5; do
-        eval "$(xdotool getwindowgeometry --shell "$window")"
-        if xwd -root -silent 2>/dev/null |
-            convert xwd:- -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage ppm:- \
-                >"$work/screen.ppm" 2>/dev/null; then
-            "$tools/unveilo_screen_decode" "$work/screen.ppm" >"$work/screen.txt" && return 0
-        fi
-        sleep 0.2
-    done
-    fail "no screenshot"
-}
-
-# Waits until the decoded screen has a line matching the pattern.
-expect_line() {
-    for _ in $(seq 150); do
-        screen
-        grep -qE "$1" "$work/screen.txt" && return 0
-        sleep 0.2
-    done
-    fail "no line matches /$1/"
-}
-
-wait_exit() {
-    local status
-    for _ in $(seq 300); do
-        if ! kill -0 "$program_pid" 2>/dev/null; then
-            wait "$program_pid" && status=0 || status=$?
-            [ "$status" = 0 ] || fail "exit status $status, expected 0"
-            return 0
-        fi
-        sleep 0.1
-    done
-    fail "the program did not end"
+    x11_wait_for_size
 }
 
 answer() {
@@ -161,7 +115,7 @@ else
 fi
 start_program
 [ "$(xdotool getwindowname "$window")" = "$title" ] || fail "title is not '$title'"
-expect_line '^Enter USB Drive letter : '
+x11_expect_line '^Enter USB Drive letter : '
 grep -qx 'Unveilo' "$work/screen.txt" || fail "no banner"
 keep prompt
 answer e
@@ -185,7 +139,7 @@ if [ "$wine" = 1 ]; then
     sleep 1
     "$tools/unveilo_x11_close" "$explorer"
 fi
-expect_line '^Check your files in the USB\.\.\.'
+x11_expect_line '^Check your files in the USB\.\.\.'
 for line in '^Unveilo$' '^Created by the Unveilo project$' '^Web    : none' '^E-mail : none$'; do
     grep -qE "$line" "$work/screen.txt" || fail "closing banner: no line /$line/"
 done
@@ -220,9 +174,9 @@ if [ "$wine" = 0 ]; then
 fi
 # A key ends the wait of the closing banner; END then asks for the key that ends the program.
 xdotool key --window "$window" space 2>/dev/null
-expect_line '^Press any key to continue$'
+x11_expect_line '^Press any key to continue$'
 xdotool key --window "$window" space 2>/dev/null
-wait_exit
+x11_wait_exit
 if [ "$wine" = 1 ]; then
     echo "run 1 (Wine): temp.bat gone, virus quarantined, user's files unchanged, explorer" \
         "window closed, closing banner, exit 0: ok"
@@ -236,25 +190,25 @@ mkdir -p "$work/bare"
 cp "$program" "$work/bare/"
 cp "$(dirname "$program")/datafile.dat" "$work/" # in the starting folder, which must not count
 start_program "$work/bare/$(basename "$program")"
-expect_line '^Program will exit now$'
+x11_expect_line '^Program will exit now$'
 for line in '^Error : Datafile\.dat does not found$' '^Reinstall or get new copy of software$'; do
     grep -qE "$line" "$work/screen.txt" || fail "missing datafile: no line /$line/"
 done
-expect_line '^Press any key to continue$'
+x11_expect_line '^Press any key to continue$'
 keep datafile-missing
 [ "$(sed -n 25p "$work/screen.txt")" = "Press any key to continue" ] ||
     fail "the closing prompt is not on row 25"
 xdotool key --window "$window" space 2>/dev/null
-wait_exit
+x11_wait_exit
 echo "run 2: datafile.dat missing: three error lines, closing prompt, exit 0: ok"
 
 # --- Run 3: answers that lead back to the prompt, then the close box ----------------------------
 unset UNVEILO_DRIVE_E
 start_program
-expect_line '^Enter USB Drive letter : '
+x11_expect_line '^Enter USB Drive letter : '
 prompt_again() {
-    expect_line "$1"
-    expect_line '^Enter USB Drive letter : ?.?$'
+    x11_expect_line "$1"
+    x11_expect_line '^Enter USB Drive letter : ?.?$'
 }
 answer q
 prompt_again '^Error : Drive not exist$'
@@ -270,5 +224,5 @@ answer "q$(printf 'x%.0s' $(seq 300))"
 prompt_again '^Error : Drive not exist$'
 grep -q '^Checking q:\\ *$' "$work/screen.txt" || fail "the long answer was not cut to 'q:\\'"
 "$tools/unveilo_x11_close" "$window"
-wait_exit
+x11_wait_exit
 echo "run 3: no drive, system drive, empty and long answers, close box at the prompt: ok"

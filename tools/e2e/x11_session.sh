@@ -39,3 +39,62 @@ x11_find_window() {
     echo "the window '$1' never appeared" >&2
     return 1
 }
+
+# The helpers below need the sourcing script to define `fail MESSAGE` (which exits), to set
+# `tools` (the folder of unveilo_screen_decode), and to keep `window` and `program_pid` current.
+
+# Waits until the window's client area has been fitted to the first frame (640x400). Without a
+# window manager the window sits at -1,-1, one pixel off the screen: it is moved onto it so that
+# screenshots see all of it.
+x11_wait_for_size() {
+    for _ in $(seq 300); do
+        eval "$(xdotool getwindowgeometry --shell "$window")"
+        if [ "$WIDTH" = 640 ] && [ "$HEIGHT" = 400 ]; then
+            xdotool windowmove "$window" 10 10
+            return 0
+        fi
+        sleep 0.1
+    done
+    fail "window is ${WIDTH}x${HEIGHT}, not 640x400"
+}
+
+# Decodes the window's text into $work/screen.txt. A window that goes away during the capture
+# (the console of a command that just ended) can make the capture fail: it is taken again.
+x11_screen() {
+    for _ in 1 2 3 4 5; do
+        eval "$(xdotool getwindowgeometry --shell "$window")"
+        if xwd -root -silent 2>/dev/null |
+            convert xwd:- -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage ppm:- \
+                >"$work/screen.ppm" 2>/dev/null; then
+            "$tools/unveilo_screen_decode" "$work/screen.ppm" >"$work/screen.txt" && return 0
+        fi
+        sleep 0.2
+    done
+    fail "no screenshot"
+}
+
+# Waits until the decoded screen has a line matching the pattern $1, for about $2 seconds (30 by
+# default: the composer runs about every 32 ms, but Wine is slow to start).
+x11_expect_line() {
+    local tries=$(( ${2:-30} * 5 ))
+    for _ in $(seq "$tries"); do
+        x11_screen
+        grep -qE "$1" "$work/screen.txt" && return 0
+        sleep 0.2
+    done
+    fail "no line matches /$1/"
+}
+
+# Waits up to 30 s for the program to end, and fails unless its exit status is 0.
+x11_wait_exit() {
+    local status
+    for _ in $(seq 300); do
+        if ! kill -0 "$program_pid" 2>/dev/null; then
+            wait "$program_pid" && status=0 || status=$?
+            [ "$status" = 0 ] || fail "exit status $status, expected 0"
+            return 0
+        fi
+        sleep 0.1
+    done
+    fail "the program did not end"
+}
