@@ -134,7 +134,7 @@ std::string drive_root(char letter) {
     return drive_root_with(up, drive_removable_mounts(read_mount_table()));
 }
 
-bool drive_is_system(char letter) {
+bool drive_root_is_system(char letter) {
     const std::string root = drive_root(letter);
     if (root.empty()) return false;
     if (root == "/") return true;
@@ -162,5 +162,28 @@ bool dos_to_host_path(const char* dos, std::string& host) {
         if (host != "/") host += '/';
     }
     for (const char c : rest) host.push_back(c == '\\' ? '/' : c);
+    return true;
+}
+
+bool host_to_dos_path(const std::string& host, std::string& dos) {
+    char best = 0;
+    size_t best_length = 0;
+    for (char letter = 'A'; letter <= 'Z'; ++letter) {
+        std::string root = drive_root(letter);
+        if (root.empty()) continue;
+        size_t length = root == "/" ? 0 : root.size();
+        bool inside = length == 0 || host == root || host.compare(0, length + 1, root + "/") == 0;
+        if (inside && (best == 0 || length > best_length)) {
+            best = letter;
+            best_length = length;
+        }
+    }
+    if (best == 0) return false;
+    dos = std::string(1, best) + ":\\";
+    std::string below = host.substr(best_length);
+    while (!below.empty() && below[0] == '/') below.erase(0, 1);
+    for (char& c : below)
+        if (c == '/') c = '\\';
+    dos += below;
     return true;
 }

@@ -15,13 +15,18 @@
 // turned into slashes. False (and `host` left empty) when the path names a letter with no drive.
 bool dos_to_host_path(const char* dos, std::string& host);
 
+// The other way: the drive whose directory holds `host` (an absolute host path) and the path
+// below it, as `X:\a\b`. The longest matching directory wins, so a stick mounted under / belongs
+// to its own letter rather than to C:. False (and `dos` left as it was) when no drive holds it.
+bool host_to_dos_path(const std::string& host, std::string& dos);
+
 // The host directory of a drive letter (either case), without a trailing slash except for "/";
 // "" when the letter has no drive.
 std::string drive_root(char letter);
 
 // True when the letter's directory is the host's root "/": the drive that holds the operating
 // system, which the tool must never sweep.
-bool drive_is_system(char letter);
+bool drive_root_is_system(char letter);
 
 // The pieces of the map, kept apart so that tests can feed their own mount table.
 

@@ -38,31 +38,6 @@ bool has_wildcard(const char* path) {
     return std::strpbrk(path, "*?") != nullptr;
 }
 
-// The drive whose root holds `host` (an absolute host path), with the path below that root;
-// the longest matching root wins, so a stick mounted under / belongs to its own letter.
-bool host_to_dos(const std::string& host, std::string& dos) {
-    char best = 0;
-    size_t best_length = 0;
-    for (char letter = 'A'; letter <= 'Z'; ++letter) {
-        std::string root = drive_root(letter);
-        if (root.empty()) continue;
-        bool inside =
-            root == "/" ? true : host == root || host.compare(0, root.size() + 1, root + "/") == 0;
-        if (inside && (best == 0 || root.size() > best_length)) {
-            best = letter;
-            best_length = root == "/" ? 0 : root.size();
-        }
-    }
-    if (best == 0) return false;
-    dos = std::string(1, best) + ":\\";
-    std::string below = host.substr(best_length);
-    while (!below.empty() && below[0] == '/') below.erase(0, 1);
-    for (char& c : below)
-        if (c == '/') c = '\\';
-    dos += below;
-    return true;
-}
-
 // A DOS path as a host path. A path rooted without a letter ("\dir") lies on the drive of the
 // working directory; "X:" alone is taken as the drive's root.
 bool to_host(const char* dos, std::string& host) {
@@ -71,7 +46,7 @@ bool to_host(const char* dos, std::string& host) {
     if ((dos[0] == '\\' || dos[0] == '/') && dos[1] != '\\' && dos[1] != '/') {
         char cwd[4096];
         std::string current;
-        if (getcwd(cwd, sizeof cwd) == nullptr || !host_to_dos(cwd, current)) return false;
+        if (getcwd(cwd, sizeof cwd) == nullptr || !host_to_dos_path(cwd, current)) return false;
         return dos_to_host_path((current.substr(0, 2) + dos).c_str(), host);
     }
     return dos_to_host_path(dos, host);
@@ -315,7 +290,7 @@ FsStatus platform_fs_change_dir(const char* path) {
 bool platform_fs_current_dir(std::string& path) {
     char cwd[4096];
     if (getcwd(cwd, sizeof cwd) == nullptr) return false;
-    return host_to_dos(cwd, path);
+    return host_to_dos_path(cwd, path);
 }
 
 bool platform_fs_short_path(const char* path, std::string& short_path) {
@@ -347,5 +322,5 @@ bool platform_fs_free_bytes(const char* directory, uint64_t& free_bytes) {
 }
 
 bool platform_fs_is_system_drive(char letter) {
-    return drive_is_system(letter);
+    return drive_root_is_system(letter);
 }

@@ -115,18 +115,44 @@ TEST(dos_to_host_path, letter_without_drive_is_refused) {
     }
 }
 
-TEST(drive_is_system, root_by_any_name_is_the_system_drive) {
+TEST(drive_root_is_system, root_by_any_name_is_the_system_drive) {
     CleanDriveEnv clean;
     ScratchDir scratch;
     ASSERT_FALSE(scratch.path().empty());
     ScopedEnv e("UNVEILO_DRIVE_E", scratch.path().c_str());
     ScopedEnv f("UNVEILO_DRIVE_F", "/.");
     ScopedEnv g("UNVEILO_DRIVE_G", "//");
-    EXPECT_TRUE(drive_is_system('C'));
-    EXPECT_TRUE(drive_is_system('f'));
-    EXPECT_TRUE(drive_is_system('G'));
-    EXPECT_FALSE(drive_is_system('E'));
-    EXPECT_FALSE(drive_is_system('B')); // no drive at all is not the system drive
+    EXPECT_TRUE(drive_root_is_system('C'));
+    EXPECT_TRUE(drive_root_is_system('f'));
+    EXPECT_TRUE(drive_root_is_system('G'));
+    EXPECT_FALSE(drive_root_is_system('E'));
+    EXPECT_FALSE(drive_root_is_system('B')); // no drive at all is not the system drive
+}
+
+TEST(host_to_dos_path, the_deepest_drive_holding_the_path_names_it) {
+    CleanDriveEnv clean;
+    ScopedEnv e("UNVEILO_DRIVE_E", "/srv/stick");
+    ScopedEnv f("UNVEILO_DRIVE_F", "/srv/stick/inner");
+    const struct {
+        const char* host;
+        const char* dos;
+    } cases[] = {
+        {"/srv/stick", "E:\\"},
+        {"/srv/stick/", "E:\\"},
+        {"/srv/stick/a/b.txt", "E:\\a\\b.txt"},
+        {"/srv/stick/inner/x", "F:\\x"},
+        {"/srv/sticky/x", "C:\\srv\\sticky\\x"}, // a look-alike name is not inside E:
+        {"/", "C:\\"},
+    };
+    for (const auto& c : cases) {
+        std::string dos = "stale";
+        EXPECT_TRUE(host_to_dos_path(c.host, dos)) << c.host;
+        EXPECT_EQ(dos, c.dos) << c.host;
+    }
+    ScopedEnv c("UNVEILO_DRIVE_C", "/srv/other");
+    std::string dos = "kept";
+    EXPECT_FALSE(host_to_dos_path("/usr/bin", dos));
+    EXPECT_EQ(dos, "kept");
 }
 
 TEST(drive_root, environment_reaches_the_live_map) {

@@ -388,23 +388,8 @@ bool cmd_host_path(const std::string& dos, std::string& host) {
 }
 
 std::string cmd_host_to_dos(const std::string& host) {
-    std::string best_root;
-    char best_letter = 0;
-    for (char letter = 'A'; letter <= 'Z'; ++letter) {
-        const std::string root = drive_root(letter);
-        if (root.empty() || root.size() < best_root.size()) continue;
-        const bool inside = root == "/" || host == root ||
-                            (host.compare(0, root.size(), root) == 0 && host[root.size()] == '/');
-        if (!inside || (best_letter != 0 && root.size() == best_root.size())) continue;
-        best_root = root;
-        best_letter = letter;
-    }
-    if (best_letter == 0) return host;
-    std::string dos{best_letter, ':'};
-    for (size_t i = best_root == "/" ? 0 : best_root.size(); i < host.size(); ++i)
-        dos.push_back(host[i] == '/' ? '\\' : host[i]);
-    if (dos.size() == 2) dos.push_back('\\');
-    return dos;
+    std::string dos;
+    return host_to_dos_path(host, dos) ? dos : host;
 }
 
 int cmd_run_line(CmdState& state, std::string_view line) {
