@@ -122,6 +122,9 @@ void str_write_segment_entry(BasicString* s) {
 
 void str_engine_reset(const StrLimits& limits) {
     engine_release();
+    // The permanent strings lived in the released segment; str_constants_create makes new ones.
+    str_shared_empty = nullptr;
+    str_one_space = nullptr;
     if (!conv_memory) conv_memory_init();
     engine.limits = limits;
 

@@ -33,7 +33,7 @@ extern BasicString* str_shared_empty;
 // A single space, used by the print-zone operation.
 extern BasicString* str_one_space;
 // Creates the two above in the data segment. Start-up calls it first after reserving the top of
-// the segment, so that they take the same places in every run.
+// the segment, so that they take the same places in every run; str_engine_reset forgets them.
 void str_constants_create();
 
 // --- Creation, freeing and the temporaries of a statement -------------------------------------

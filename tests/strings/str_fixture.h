@@ -26,10 +26,9 @@ class StrEngineTest : public ::testing::Test {
         forget_startup_strings();
     }
     // The start-up strings of an earlier test point at descriptors this engine may hand out
-    // again; no test here runs start-up, so none may be left looking valid.
+    // again; no test here runs start-up, so none may be left looking valid. (The engine's own
+    // permanent strings are forgotten by str_engine_reset.)
     static void forget_startup_strings() {
-        str_shared_empty = nullptr;
-        str_one_space = nullptr;
         machine_code_message = nullptr;
         command_line = nullptr;
     }

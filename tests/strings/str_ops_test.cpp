@@ -23,13 +23,9 @@ class StrOpsTest : public StrEngineTest {
         StrEngineTest::TearDown();
         forget_startup_strings();
     }
-    // An engine reset recycles every descriptor, so the start-up strings of an earlier test
-    // would alias new strings of this one.
-    static void forget_startup_strings() {
-        str_shared_empty = nullptr;
-        str_one_space = nullptr;
-        command_line = nullptr;
-    }
+    // An engine reset recycles every descriptor, so the command line of an earlier test would
+    // alias new strings of this one (the engine forgets its own permanent strings itself).
+    static void forget_startup_strings() { command_line = nullptr; }
 
     static bool on_temp_list(const BasicString* s) {
         for (int32_t i = 1; i < str_engine.temp_count; ++i)
