@@ -2,6 +2,11 @@
 //   full     every cell drawn, as after a screen change;
 //   one_cell one cell changed, so the previous frame is copied and one cell drawn;
 //   idle     nothing changed: the comparison alone, no frame (the display thread's usual run).
+// and on graphics pages of 640 x 480 pixels:
+//   graphics_changed  one pixel changed on a 4-bit (mode 12) page: snapshot, comparison and a
+//                     whole frame looked up in the palette;
+//   graphics_idle     the same page unchanged: snapshot and comparison, no frame;
+//   true_colour       one pixel changed on a 32-bit page: snapshot, comparison and a copy.
 // Each iteration also plays the presenter's part so that frame buffers are recycled.
 #include <benchmark/benchmark.h>
 
@@ -77,6 +82,59 @@ void compose_idle(benchmark::State& state) {
     screen_reset();
 }
 BENCHMARK(compose_idle)->Unit(benchmark::kMicrosecond);
+
+ScreenImage& start_graphics_screen(int32_t mode) {
+    start_screen();
+    if (mode == 32) {
+        int32_t slot = image_create(640, 480, 32);
+        screen_mode(-slot, 0, 0, SCREEN_MODE_GIVEN);
+    } else {
+        screen_mode(mode, 0, 0, SCREEN_MODE_GIVEN);
+    }
+    ScreenImage& page = *screen_display_page();
+    uint32_t bytes = uint32_t(image_array_bytes(page));
+    for (uint32_t i = 0; i < bytes; ++i) image_cell_store(page, i, uint8_t(i / 7 + i / 640));
+    return page;
+}
+
+void compose_graphics_page(benchmark::State& state, int32_t mode, bool change) {
+    ScreenImage& page = start_graphics_screen(mode);
+    display_compose();
+    present();
+    int32_t newest = compose_ring.ring_newest.load();
+    int32_t frames = 0;
+    uint8_t value = 1;
+    for (auto _ : state) {
+        if (change) {
+            image_cell_store(page, 240 * 640 + 320, value);
+            value = value == 1 ? 2 : 1;
+        }
+        display_compose();
+        present();
+        frames += compose_ring.ring_newest.load() != newest;
+        newest = compose_ring.ring_newest.load();
+    }
+    if (frames != (change ? int32_t(state.iterations()) : 0))
+        state.SkipWithError("frames made do not follow the page's changes");
+    state.counters["pixels"] = 640 * 480;
+    display_reset();
+    screen_reset();
+}
+
+void compose_graphics_changed(benchmark::State& state) {
+    compose_graphics_page(state, 12, true);
+}
+BENCHMARK(compose_graphics_changed)->Unit(benchmark::kMicrosecond);
+
+void compose_graphics_idle(benchmark::State& state) {
+    compose_graphics_page(state, 12, false);
+}
+BENCHMARK(compose_graphics_idle)->Unit(benchmark::kMicrosecond);
+
+void compose_true_colour_changed(benchmark::State& state) {
+    compose_graphics_page(state, 32, true);
+}
+BENCHMARK(compose_true_colour_changed)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "runtime/display/detail.h"
 #include "runtime/display/font.h"
 #include "runtime/display/latency.h"
 #include "runtime/platform/platform.h"
@@ -74,10 +75,11 @@ void free_consumed(int32_t newest) {
     }
 }
 
-// The slot after ring_newest, sized and with a buffer, not yet published. A slot that still owns
-// a buffer there means the ring bookkeeping is broken: the process ends rather than lose a frame
-// or write under the presenter.
-int32_t take_next_slot(int32_t width, int32_t height) {
+} // namespace
+
+// A slot that still owns a buffer after ring_newest means the ring bookkeeping is broken: the
+// process ends rather than lose a frame or write under the presenter.
+int32_t compose_take_slot(int32_t width, int32_t height) {
     int32_t newest = compose_ring.ring_newest.load(std::memory_order_relaxed);
     int32_t next = ring_next(newest);
     DisplayFrame& frame = compose_ring.slots[next];
@@ -102,6 +104,17 @@ int32_t take_next_slot(int32_t width, int32_t height) {
     frame.pixels = new uint32_t[size_t(width) * size_t(height)];
     return next;
 }
+
+void compose_publish(int32_t slot) {
+    // The copies now match the frame about to be published.
+    compose_previous_valid.store(1, std::memory_order_relaxed);
+    compose_ring.ring_newest.store(slot, std::memory_order_release);
+    latency_frame_published(slot);
+    if (compose_ring.ring_oldest.load(std::memory_order_relaxed) == 0)
+        compose_ring.ring_oldest.store(slot, std::memory_order_release);
+}
+
+namespace {
 
 // Rows [first, last] of a cell `cell_height` rows high that a cursor with scan lines
 // start..end covers; false when it covers none. Scan lines are given as for the PC's classic
@@ -287,7 +300,7 @@ bool compose_text(const TextPage& page, int32_t frame_width, int32_t frame_heigh
         return false;
     }
 
-    int32_t slot = take_next_slot(frame_width, frame_height);
+    int32_t slot = compose_take_slot(frame_width, frame_height);
     DisplayFrame& frame = compose_ring.slots[slot];
     if (valid) {
         std::memcpy(frame.pixels, compose_ring.slots[newest].pixels, size_t(frame.byte_size));
@@ -317,14 +330,9 @@ bool compose_text(const TextPage& page, int32_t frame_width, int32_t frame_heigh
     state.previous_columns = page.columns;
     state.previous_rows = page.rows;
     state.previous_font = page.font;
+    state.previous_bits = 0; // the newest frame shows a text page
     remember_phases();
-
-    // The copies now match the frame about to be published.
-    compose_previous_valid.store(1, std::memory_order_relaxed);
-    compose_ring.ring_newest.store(slot, std::memory_order_release);
-    latency_frame_published(slot);
-    if (compose_ring.ring_oldest.load(std::memory_order_relaxed) == 0)
-        compose_ring.ring_oldest.store(slot, std::memory_order_release);
+    compose_publish(slot);
     return true;
 }
 
@@ -347,19 +355,22 @@ void display_compose() {
     // Acquire: a page replaced under the lock is complete once the lock reads 0 again.
     ScreenImage* image =
         screen_lock.load(std::memory_order_acquire) == 0 ? screen_display_page() : nullptr;
-    // Only text pages are composed; graphics pages show nothing new (this program has none).
-    if (image == nullptr || !image->is_text || image->pixels.load() == nullptr ||
-        image->palette.load() == nullptr) {
+    if (image == nullptr || image->pixels.load() == nullptr ||
+        (image->is_text && image->palette.load() == nullptr)) {
         finish_run(auto_at_start);
         return;
     }
     TextPage page{image, image->width, image->height, image->font, 0, 0};
-    page.cell_width = font_cell_width(page.font);
-    page.cell_height = font_cell_height(page.font);
-    int64_t frame_width = int64_t(page.columns) * page.cell_width;
-    int64_t frame_height = int64_t(page.rows) * page.cell_height;
+    int64_t frame_width = image->width;
+    int64_t frame_height = image->height;
+    if (image->is_text) {
+        page.cell_width = font_cell_width(page.font);
+        page.cell_height = font_cell_height(page.font);
+        frame_width *= page.cell_width;
+        frame_height *= page.cell_height;
+    }
     // A loaded font (code 32 and up) has no built-in glyphs; an empty or absurd page has no frame.
-    if (page.cell_width == 0 || frame_width == 0 || frame_height == 0 ||
+    if ((image->is_text && page.cell_width == 0) || frame_width == 0 || frame_height == 0 ||
         frame_width * frame_height > INT32_MAX / 4) {
         finish_run(auto_at_start);
         return;
@@ -373,7 +384,10 @@ void display_compose() {
         compose_done.store(1, std::memory_order_release);
         return;
     }
-    compose_text(page, int32_t(frame_width), int32_t(frame_height));
+    if (image->is_text)
+        compose_text(page, int32_t(frame_width), int32_t(frame_height));
+    else
+        compose_graphics(*image);
     finish_run(auto_at_start);
 }
 
@@ -440,6 +454,10 @@ void display_reset() {
     state.previous_rows = -1;
     state.previous_font = -1;
     state.cells_drawn = 0;
+    state.pixel_copy.clear();
+    state.pixel_current.clear();
+    state.previous_bits = 0;
+    state.clock_ms = nullptr;
 
     control_reset();
     compose_done.store(0, std::memory_order_relaxed);

@@ -1,6 +1,6 @@
 #pragma once
-// The frame composer: turns the visible text page into 32-bit pixels and hands the frames to the
-// presenter through a lock-free ring of 64 slots.
+// The frame composer: turns the visible page (text or graphics) into 32-bit pixels and hands the
+// frames to the presenter through a lock-free ring of 64 slots.
 //
 // Ring discipline (no mutex anywhere):
 //   - the composer fills only the slot after ring_newest, then publishes it with one release
@@ -109,6 +109,15 @@ struct ComposerState {
     int32_t previous_font = -1;
     // Cells drawn by the last run that composed (for tests and the benchmark).
     int32_t cells_drawn = 0;
+    // Graphics pages: the pixel array as last composed (one or four bytes a pixel), the scratch
+    // snapshot of the run in progress, and the bits per pixel of the page the newest frame shows
+    // (0 for a text page or none).
+    std::vector<uint8_t> pixel_copy;
+    std::vector<uint8_t> pixel_current;
+    int32_t previous_bits = 0;
+    // The millisecond clock whose bit 9 is the mode-10 blink phase; null means
+    // platform_clock_ms. Tests set their own.
+    int64_t (*clock_ms)() = nullptr;
 };
 
 extern ComposerState composer_state;

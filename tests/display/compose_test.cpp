@@ -16,7 +16,7 @@
 #include "runtime/memory/conv.h"
 #include "runtime/platform/platform.h"
 #include "runtime/screen/image.h"
-#include "support/png.h"
+#include "support/reference.h"
 
 // The ring-overflow death test ends its child through exit(), whose static destructors free the
 // image table while the pages' palettes are still owned by it; the leak checker of the sanitizer
@@ -29,55 +29,6 @@ extern "C" int __lsan_is_turned_off() {
 }
 
 namespace {
-
-std::string data_dir() {
-    if (const char* dir = std::getenv("UNVEILO_TEST_DATA_DIR")) return std::string(dir) + "/";
-    std::string here = __FILE__; // .../tests/display/compose_test.cpp
-    size_t cut = here.find_last_of("/\\");
-    cut = here.find_last_of("/\\", cut - 1);
-    return here.substr(0, cut + 1) + "data/";
-}
-
-// Compares `frame` with tests/data/<name>.png. On a mismatch the frame is written beside the
-// reference as <name>.actual.png. UNVEILO_UPDATE_REFERENCES=1 rewrites the reference instead.
-void expect_matches_reference(const DisplayFrame& frame, const std::string& name) {
-    PngImage actual;
-    actual.width = frame.width;
-    actual.height = frame.height;
-    actual.pixels.assign(frame.pixels, frame.pixels + size_t(frame.width) * size_t(frame.height));
-    std::string reference_path = data_dir() + name + ".png";
-    const char* update = std::getenv("UNVEILO_UPDATE_REFERENCES");
-    if (update != nullptr && std::strcmp(update, "1") == 0) {
-        ASSERT_TRUE(png_write(reference_path, actual)) << reference_path;
-        std::fprintf(stderr, "[reference] wrote %s\n", reference_path.c_str());
-        return;
-    }
-    PngImage expected;
-    bool loaded = png_read(reference_path, expected);
-    size_t differing = 0, first = 0;
-    if (loaded && expected.width == actual.width && expected.height == actual.height) {
-        for (size_t i = actual.pixels.size(); i-- > 0;)
-            if (actual.pixels[i] != expected.pixels[i]) {
-                ++differing;
-                first = i;
-            }
-        if (differing == 0) return;
-    }
-    std::string actual_path = data_dir() + name + ".actual.png";
-    png_write(actual_path, actual);
-    if (!loaded) {
-        ADD_FAILURE() << "no readable reference " << reference_path << "; frame written to "
-                      << actual_path << " (UNVEILO_UPDATE_REFERENCES=1 creates the reference)";
-    } else if (expected.width != actual.width || expected.height != actual.height) {
-        ADD_FAILURE() << name << ": reference is " << expected.width << "x" << expected.height
-                      << ", frame " << actual.width << "x" << actual.height << "; see "
-                      << actual_path;
-    } else {
-        ADD_FAILURE() << name << ": " << differing << " pixels differ, first at ("
-                      << first % size_t(actual.width) << ", " << first / size_t(actual.width)
-                      << "); see " << actual_path;
-    }
-}
 
 // ---------------------------------------------------------------------------------------------
 // Fixture: a fresh start-up text screen (80 x 25, font 16, in the emulated video memory), fresh
@@ -593,7 +544,7 @@ TEST_F(ComposeControl, display_tick_counts_frames_even_without_composing) {
     EXPECT_EQ(newest(), 1);
 }
 
-TEST_F(ComposeFrame, graphics_and_unknown_font_pages_give_no_frame) {
+TEST_F(ComposeFrame, unknown_font_pages_give_no_frame) {
     image_set_font(40, &page()); // a loaded font: no built-in glyphs
     EXPECT_FALSE(compose());
     EXPECT_EQ(compose_done.load(), 1);
