@@ -346,11 +346,17 @@ TEST_P(WaitTest, inkey_wait_new_ignores_earlier_keys_and_takes_the_next) {
 
 TEST_P(WaitTest, inkey_wait_new_frees_the_temporaries_of_its_reads) {
     for (unsigned char c : std::string("0123456789")) type(c);
+    display_auto.store(0);
     std::thread window([] {
-        EXPECT_TRUE(eventually(buffer_empty));
+        // An empty buffer alone is not enough: a key typed before the earlier keys have all been
+        // taken is one of them, and the wait would go on for the next. display_auto turns 1 only
+        // once they have.
+        EXPECT_TRUE(eventually([] { return buffer_empty() && display_auto.load() == 1; }));
         type('z');
     });
+    Watchdog watchdog(5000, rescue_key_wait);
     inkey_wait_new(mark_);
+    EXPECT_FALSE(watchdog.finish());
     window.join();
     EXPECT_EQ(str_temp_mark(), mark_);
 }
