@@ -42,7 +42,7 @@ void os_store_terminated(BasicString*& work, BasicString*& terminator, BasicStri
 inline const char* os_c_text(const BasicString* work) {
     return reinterpret_cast<const char*>(work->chars);
 }
-// The directory part of a specification, to which the names a search finds are appended: up to
+// The directory part of a pattern, to which the names a search finds are appended: up to
 // and including its last slash or backslash, or the drive ("E:") of a drive-relative
-// specification without either, whose names lie on that drive and not in the working directory.
-std::string os_directory_part(const std::string& spec);
+// pattern without either, whose names lie on that drive and not in the working directory.
+std::string os_directory_part(const std::string& pattern);

@@ -24,12 +24,13 @@ void os_store_terminated(BasicString*& work, BasicString*& terminator, BasicStri
     str_set(work, str_add(s, terminator));
 }
 
-std::string os_directory_part(const std::string& spec) {
-    size_t separator = spec.find_last_of("\\/");
-    if (separator != std::string::npos) return spec.substr(0, separator + 1);
-    bool drive = spec.size() >= 2 && spec[1] == ':' &&
-                 ((spec[0] >= 'A' && spec[0] <= 'Z') || (spec[0] >= 'a' && spec[0] <= 'z'));
-    return drive ? spec.substr(0, 2) : std::string();
+std::string os_directory_part(const std::string& pattern) {
+    size_t separator = pattern.find_last_of("\\/");
+    if (separator != std::string::npos) return pattern.substr(0, separator + 1);
+    bool drive =
+        pattern.size() >= 2 && pattern[1] == ':' &&
+        ((pattern[0] >= 'A' && pattern[0] <= 'Z') || (pattern[0] >= 'a' && pattern[0] <= 'z'));
+    return drive ? pattern.substr(0, 2) : std::string();
 }
 
 namespace {
@@ -83,10 +84,10 @@ int32_t dir_exists(BasicString* path) {
     return a != FS_ATTRIBUTES_INVALID && (a & FS_ATTRIBUTE_DIRECTORY) != 0 ? -1 : 0;
 }
 
-void file_delete(BasicString* spec) {
+void file_delete(BasicString* files) {
     if (error_pending()) return;
     FsState& st = fs_state;
-    std::string pattern = prepare(st.delete_work, spec);
+    std::string pattern = prepare(st.delete_work, files);
     std::string directory = os_directory_part(pattern);
     FsFindEntry entry;
     FsFind* find = platform_fs_find_first(pattern.c_str(), entry);

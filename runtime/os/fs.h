@@ -20,8 +20,8 @@ void path_fixup(BasicString* work);
 int32_t file_exists(BasicString* path);
 // -1 when the path names an existing directory (a drive root such as "E:\" included), else 0.
 int32_t dir_exists(BasicString* path);
-// Deletes the files matching a specification with * and ?; errors 53 and 55.
-void file_delete(BasicString* spec);
+// Deletes the files matching a pattern with * and ?; errors 53 and 55.
+void file_delete(BasicString* pattern);
 // Errors 53, 64, 75 and 5.
 void file_rename(BasicString* old_name, BasicString* new_name);
 void dir_change(BasicString* path); // error 76
@@ -29,7 +29,7 @@ void dir_make(BasicString* path);   // errors 75, 76, 262
 void dir_remove(BasicString* path); // errors 75, 76
 // Lists the matching entries on the screen in 18-column cells, then the free bytes of the
 // volume. `given` 0 lists the current directory.
-void dir_list(BasicString* spec, int32_t given);
+void dir_list(BasicString* pattern, int32_t given);
 
 // The screen operations dir_list prints through. Text output sits above this family, so the
 // run-time's start-up hands them in; until then dir_list prints nothing.

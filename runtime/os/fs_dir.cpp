@@ -92,16 +92,16 @@ void dir_remove(BasicString* path) {
     error_raise(status == FsStatus::not_empty ? ERROR_PATH_FILE_ACCESS : ERROR_PATH_NOT_FOUND);
 }
 
-void dir_list(BasicString* spec, int32_t given) {
+void dir_list(BasicString* listing, int32_t given) {
     if (error_pending()) return;
     if (os_hosted_mode != 0) {
         error_raise(ERROR_UNAVAILABLE_HOSTED);
         return;
     }
     FsState& st = fs_state;
-    if (given == 0 || spec == nullptr) spec = str_new(0, true);
-    os_store_terminated(st.list_work, st.terminator, spec);
-    // An empty specification or a directory name with a closing separator lists everything in
+    if (given == 0 || listing == nullptr) listing = str_new(0, true);
+    os_store_terminated(st.list_work, st.terminator, listing);
+    // An empty pattern or a directory name with a closing separator lists everything in
     // it. A closing forward slash counts too: it is a backslash once fixed up.
     int32_t length = st.list_work->length - 1;
     uint8_t last = length > 0 ? st.list_work->chars[length - 1] : 0;

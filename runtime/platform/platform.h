@@ -223,9 +223,9 @@ struct FsFindEntry {
     uint32_t attributes = 0;
 };
 struct FsFind; // an open search
-// FindFirstFileA: the specification is a directory part and a last component with * and ?
+// FindFirstFileA: the pattern is a directory part and a last component with * and ?
 // matched without regard to case. nullptr when nothing matches or the directory cannot be read.
-FsFind* platform_fs_find_first(const char* spec, FsFindEntry& entry);
+FsFind* platform_fs_find_first(const char* pattern, FsFindEntry& entry);
 // FindNextFileA: false when no entry is left.
 bool platform_fs_find_next(FsFind* find, FsFindEntry& entry);
 void platform_fs_find_close(FsFind* find);

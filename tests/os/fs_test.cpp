@@ -121,7 +121,7 @@ TEST_F(FsDelete, a_pattern_in_a_subdirectory_with_forward_slashes) {
 
 TEST_F(FsDelete, failures_raise_53_or_55) {
     struct Case {
-        const char* spec;
+        const char* pattern;
         uint32_t code;
     };
     make_dir("only_dirs1");
@@ -135,9 +135,9 @@ TEST_F(FsDelete, failures_raise_53_or_55) {
         {"locked.txt", ERROR_FILE_ALREADY_OPEN},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.spec);
+        SCOPED_TRACE(c.pattern);
         run_state_reset();
-        file_delete(text(c.spec));
+        file_delete(text(c.pattern));
         EXPECT_EQ(error(), c.code);
     }
     EXPECT_TRUE(exists("locked.txt"));
@@ -296,10 +296,10 @@ TEST_F(FsList, cells_of_18_columns_four_to_a_line_then_the_free_bytes) {
 TEST_F(FsList, a_directory_name_with_a_closing_separator_lists_its_contents) {
     make_dir("inside");
     make_file("inside/only.bin");
-    for (const char* spec : {"inside\\", "inside/"}) {
-        SCOPED_TRACE(spec);
+    for (const char* pattern : {"inside\\", "inside/"}) {
+        SCOPED_TRACE(pattern);
         screen_.lines = {""};
-        dir_list(text(spec), 1);
+        dir_list(text(pattern), 1);
         ASSERT_EQ(error(), 0u);
         std::string all;
         for (const std::string& line : screen_.lines) all += line + "\n";
@@ -347,7 +347,7 @@ namespace {
 
 TEST(os_directory_part, what_the_names_of_a_search_are_appended_to) {
     struct Case {
-        const char* spec;
+        const char* pattern;
         const char* directory;
     };
     const Case cases[] = {
@@ -356,7 +356,7 @@ TEST(os_directory_part, what_the_names_of_a_search_are_appended_to) {
         {"E:foo*.txt", "E:"}, // on drive E:, not in the working directory
         {"1:x", ""},
     };
-    for (const Case& c : cases) EXPECT_EQ(os_directory_part(c.spec), c.directory) << c.spec;
+    for (const Case& c : cases) EXPECT_EQ(os_directory_part(c.pattern), c.directory) << c.pattern;
 }
 
 } // namespace

@@ -197,8 +197,8 @@ uint32_t platform_fs_attributes(const char* path) {
     return attributes_of_host(host);
 }
 
-FsFind* platform_fs_find_first(const char* spec, FsFindEntry& entry) {
-    std::string text = spec;
+FsFind* platform_fs_find_first(const char* search, FsFindEntry& entry) {
+    std::string text = search;
     size_t separator = text.find_last_of("\\/");
     std::string directory, pattern;
     if (separator != std::string::npos) {

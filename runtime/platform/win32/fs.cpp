@@ -49,9 +49,9 @@ uint32_t platform_fs_attributes(const char* path) {
     return GetFileAttributesA(path);
 }
 
-FsFind* platform_fs_find_first(const char* spec, FsFindEntry& entry) {
+FsFind* platform_fs_find_first(const char* pattern, FsFindEntry& entry) {
     WIN32_FIND_DATAA data{};
-    HANDLE handle = FindFirstFileA(spec, &data);
+    HANDLE handle = FindFirstFileA(pattern, &data);
     if (handle == INVALID_HANDLE_VALUE) return nullptr;
     fill(data, entry);
     FsFind* find = new FsFind;

@@ -41,10 +41,10 @@ class PosixFs : public ::testing::Test {
         return setxattr((folder_ / name).c_str(), "user.DOSATTRIB", value, std::strlen(value), 0) ==
                0;
     }
-    std::vector<FsFindEntry> find_all(const char* spec) {
+    std::vector<FsFindEntry> find_all(const char* pattern) {
         std::vector<FsFindEntry> out;
         FsFindEntry entry;
-        FsFind* find = platform_fs_find_first(spec, entry);
+        FsFind* find = platform_fs_find_first(pattern, entry);
         if (find == nullptr) return out;
         do out.push_back(entry);
         while (platform_fs_find_next(find, entry));
@@ -86,7 +86,7 @@ TEST_F(PosixFs, wildcards_match_without_case_and_a_root_has_no_dot_entries) {
     for (const char* name : {"a.TXT", "b.txt", "c.dat", "noext", "long name.text"}) file(name);
     stdfs::create_directory(folder_ / "Sub");
     struct Case {
-        const char* spec;
+        const char* pattern;
         std::vector<std::string> names;
     };
     const Case cases[] = {
@@ -101,9 +101,9 @@ TEST_F(PosixFs, wildcards_match_without_case_and_a_root_has_no_dot_entries) {
         {"Q:\\*", {}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.spec);
+        SCOPED_TRACE(c.pattern);
         std::vector<std::string> names;
-        for (const FsFindEntry& e : find_all(c.spec)) names.push_back(e.name);
+        for (const FsFindEntry& e : find_all(c.pattern)) names.push_back(e.name);
         EXPECT_EQ(names, c.names);
     }
     for (const FsFindEntry& e : find_all("E:\\*")) {
