@@ -24,12 +24,12 @@ ctest --preset linux -j "$jobs"
 
 step "linux-asan: AddressSanitizer, UndefinedBehaviorSanitizer, stress limits"
 cmake --preset linux-asan >/dev/null
-cmake --build --preset linux-asan -j "$jobs" --target unveilo_tests unveilo_cmd_tests
+cmake --build --preset linux-asan -j "$jobs" --target unveilo_tests unveilo_cmd_tests unveilo-cmd
 ctest --preset linux-asan -j "$jobs" -E "^e2e_"
 
 step "linux-tsan: ThreadSanitizer"
 cmake --preset linux-tsan >/dev/null
-cmake --build --preset linux-tsan -j "$jobs" --target unveilo_tests unveilo_cmd_tests
+cmake --build --preset linux-tsan -j "$jobs" --target unveilo_tests unveilo_cmd_tests unveilo-cmd
 ctest --preset linux-tsan -j "$jobs" -E "^e2e_"
 
 step "linux-fuzz: short libFuzzer run"
