@@ -16,6 +16,7 @@
 #include "runtime/memory/conv.h"
 #include "runtime/strings/detail.h"
 #include "screen/screen_fixture.h"
+#include "support/watchdog.h"
 
 namespace {
 
@@ -32,35 +33,12 @@ bool buffer_empty() {
     return conv_load8(BIOS_KEYBOARD_HEAD) == conv_load8(BIOS_KEYBOARD_TAIL);
 }
 
-// Ends a statement that is still waiting after `limit_ms` with a stop request, so that a
+// Ends a statement that is still waiting when the watchdog fires with a stop request, so that a
 // statement that fails to finish makes the test fail instead of hanging it.
-class Watchdog {
-  public:
-    explicit Watchdog(int limit_ms)
-        : thread_([this, limit_ms] {
-              Clock::time_point start = Clock::now();
-              while (!done_.load()) {
-                  if (Clock::now() - start > std::chrono::milliseconds(limit_ms)) {
-                      fired_.store(true);
-                      run_state.stop_requested.store(1);
-                      keys_wake_waiters();
-                      return;
-                  }
-                  std::this_thread::sleep_for(std::chrono::milliseconds(1));
-              }
-          }) {}
-    ~Watchdog() { finish(); }
-    bool finish() {
-        done_.store(true);
-        if (thread_.joinable()) thread_.join();
-        return fired_.load();
-    }
-
-  private:
-    std::atomic<bool> done_{false};
-    std::atomic<bool> fired_{false};
-    std::thread thread_;
-};
+void stop_the_statement() {
+    run_state.stop_requested.store(1);
+    keys_wake_waiters();
+}
 
 class LineInputTest : public ScreenTest {
   protected:
@@ -87,7 +65,7 @@ class LineInputTest : public ScreenTest {
 
     // Runs the statement over the keys typed so far; the keys must end in Enter.
     static void run(int32_t count, int32_t end_line = 1) {
-        Watchdog watchdog(5000);
+        Watchdog watchdog(5000, stop_the_statement);
         input_values(count, end_line);
         EXPECT_FALSE(watchdog.finish()) << "the statement did not finish";
     }
@@ -222,7 +200,7 @@ TEST_F(input_values_, The256thCharacterIsIgnored) {
     input_set_variable(1, STRING, s);
     std::string keys = std::string(255, 'a') + "bcd\r";
     std::thread feeder(feed, keys);
-    Watchdog watchdog(20000);
+    Watchdog watchdog(20000, stop_the_statement);
     input_values(1, 1);
     EXPECT_FALSE(watchdog.finish());
     feeder.join();
@@ -375,7 +353,7 @@ TEST_F(input_values_, StopRequestEndsTheWait) {
         run_state.stop_requested.store(1);
         keys_wake_waiters();
     });
-    Watchdog watchdog(5000);
+    Watchdog watchdog(5000, stop_the_statement);
     input_values(1, 1);
     EXPECT_FALSE(watchdog.finish());
     stopper.join();
@@ -635,7 +613,7 @@ TEST_F(input_values_, GraphicsDestinationShowsItsOwnCursorWhileWaiting) {
         seen_while_waiting.store(image_cell_load(image, 0));
         key_down(13);
     });
-    Watchdog watchdog(5000);
+    Watchdog watchdog(5000, stop_the_statement);
     input_values(1, 0);
     EXPECT_FALSE(watchdog.finish());
     user.join();

@@ -16,6 +16,7 @@
 #include "runtime/platform/platform.h"
 #include "runtime/strings/detail.h"
 #include "runtime/strings/str.h"
+#include "support/watchdog.h"
 
 namespace {
 
@@ -38,31 +39,6 @@ bool eventually(const std::function<bool()>& condition, int limit_ms = 5000) {
 bool buffer_empty() {
     return conv_load8(BIOS_KEYBOARD_HEAD) == conv_load8(BIOS_KEYBOARD_TAIL);
 }
-
-// Runs `rescue` if the test body has not finished within `limit_ms`, so that a wait that fails to
-// end makes the test fail instead of hanging it.
-class Watchdog {
-  public:
-    Watchdog(int limit_ms, std::function<void()> rescue)
-        : thread_([this, limit_ms, rescue = std::move(rescue)] {
-              if (!eventually([this] { return done_.load(); }, limit_ms)) {
-                  fired_.store(true);
-                  rescue();
-              }
-          }) {}
-    ~Watchdog() { finish(); }
-    // True if the rescue was needed.
-    bool finish() {
-        done_.store(true);
-        if (thread_.joinable()) thread_.join();
-        return fired_.load();
-    }
-
-  private:
-    std::atomic<bool> done_{false};
-    std::atomic<bool> fired_{false};
-    std::thread thread_;
-};
 
 void rescue_sleep() {
     key_pressed_flag.store(1);
