@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "display/compose_fixture.h"
 #include "runtime/base/run_state.h"
 #include "runtime/display/compose.h"
 #include "runtime/display/detail.h"
@@ -43,20 +44,12 @@ int64_t fake_clock_ms() {
     return fake_clock;
 }
 
-class ComposeGraphics : public ::testing::Test {
+class ComposeGraphics : public ComposeTest {
   protected:
     void SetUp() override {
-        display_reset();
-        run_state_reset();
-        conv_memory_init();
-        font_state_reset();
-        screen_startup();
+        ComposeTest::SetUp();
         fake_clock = 0;
         composer_state.clock_ms = fake_clock_ms;
-    }
-    void TearDown() override {
-        display_reset();
-        screen_reset();
     }
 
     // A screen in one of the classic modes; page 0 shown and written.
@@ -73,7 +66,6 @@ class ComposeGraphics : public ::testing::Test {
         EXPECT_EQ(screen_display_page(), image_record(slot));
         return page();
     }
-    static ScreenImage& page() { return *screen_display_page(); }
     static void set(ScreenImage& image, int32_t x, int32_t y, uint8_t value) {
         image_cell_store(image, uint32_t(y) * image.width + uint32_t(x), value);
     }
@@ -81,23 +73,6 @@ class ComposeGraphics : public ::testing::Test {
         auto* pixels = reinterpret_cast<uint32_t*>(image.pixels.load());
         std::atomic_ref<uint32_t>(pixels[size_t(y) * image.width + size_t(x)])
             .store(value, std::memory_order_relaxed);
-    }
-    static int32_t newest() { return compose_ring.ring_newest.load(); }
-    static const DisplayFrame& frame() { return compose_ring.slots[size_t(newest())]; }
-    static bool compose() {
-        int32_t before = newest();
-        compose_done.store(0);
-        display_compose();
-        EXPECT_EQ(compose_done.load(), 1);
-        return newest() != before;
-    }
-    static void present() {
-        const DisplayFrame* latest = compose_ring_latest();
-        compose_ring_mark_presented(latest);
-        compose_ring_consume_older();
-    }
-    static uint32_t at(const DisplayFrame& f, int32_t x, int32_t y) {
-        return f.pixels[size_t(y) * size_t(f.width) + size_t(x)];
     }
     static size_t count_colour(const DisplayFrame& f, uint32_t colour) {
         size_t n = 0;

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "display/compose_fixture.h"
 #include "runtime/base/run_state.h"
 #include "runtime/display/compose.h"
 #include "runtime/display/display.h"
@@ -41,42 +42,13 @@ constexpr uint32_t BLACK = 0xFF000000, BLUE = 0xFF0000AA, RED = 0xFFAA0000, LIGH
                    GREEN = 0xFF00AA00;
 constexpr uint32_t POISON = 0x12345678;
 
-class Compose : public ::testing::Test {
+class Compose : public ComposeTest {
   protected:
-    void SetUp() override {
-        display_reset();
-        run_state_reset();
-        conv_memory_init();
-        font_state_reset();
-        screen_startup();
-    }
-    void TearDown() override {
-        display_reset();
-        screen_reset(); // frees the pages' palettes
-    }
-
-    static ScreenImage& page() { return *screen_display_page(); }
     // 1-based column and row, as the program sees them.
     static void put(int32_t column, int32_t row, uint8_t character, uint8_t attribute) {
         uint32_t offset = (uint32_t(row - 1) * page().width + uint32_t(column - 1)) * 2;
         image_cell_store(page(), offset, character);
         image_cell_store(page(), offset + 1, attribute);
-    }
-    static int32_t newest() { return compose_ring.ring_newest.load(); }
-    static const DisplayFrame& frame() { return compose_ring.slots[size_t(newest())]; }
-    // Composes and reports whether a new frame appeared.
-    static bool compose() {
-        int32_t before = newest();
-        compose_done.store(0);
-        display_compose();
-        EXPECT_EQ(compose_done.load(), 1);
-        return newest() != before;
-    }
-    // What the presenter does with each new frame, so that the ring never fills.
-    static void present() {
-        const DisplayFrame* latest = compose_ring_latest();
-        compose_ring_mark_presented(latest);
-        compose_ring_consume_older();
     }
     static void set_phase(int32_t phase) { compose_tick_count.store(phase ? 8 : 0); }
     static void set_cursor(int32_t column, int32_t row, int32_t visible, int32_t start,
@@ -90,10 +62,6 @@ class Compose : public ::testing::Test {
     static void poison(const DisplayFrame& f) {
         for (int32_t i = 0; i < f.width * f.height; ++i) f.pixels[i] = POISON;
     }
-    static uint32_t at(const DisplayFrame& f, int32_t x, int32_t y) {
-        return f.pixels[size_t(y) * size_t(f.width) + size_t(x)];
-    }
-
     // The glyph pixel (x, y) of `character` in a font, from the generated constant tables.
     static bool glyph_pixel(int32_t font, uint8_t character, int32_t x, int32_t y) {
         if (font == 9 || font == 15 || font == 17) x /= 2;
