@@ -323,7 +323,7 @@ class Interpreter:
 
 def mount(*args):
     done = subprocess.run(["mount", *args], capture_output=True, text=True)
-    return done.returncode == 0, done.stderr.strip()
+    return done.returncode == 0, " ".join(done.stderr.split())
 
 
 def prepare(condition, case, layout, entries, batch):
