@@ -6,6 +6,7 @@
 #include <string>
 
 #include "runtime/platform/posix/cmd/cmd_parse.h"
+#include "runtime/platform/posix/cmd/cmd_tree.h"
 #include "runtime/platform/posix/dos_attrib.h"
 
 namespace {
@@ -42,10 +43,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (joined != without_unquoted_blanks(line)) fail("words keep every byte but blanks", line);
 
-    for (const CmdSegment& segment : cmd_split_segments(line)) {
-        if (segment.text.empty()) fail("a segment has a command", line);
-        if (segment.text.front() == ' ' || segment.text.back() == ' ')
-            fail("a segment is trimmed", line);
+    // The command tree: a value put into it stays text, so the tree keeps its shape.
+    CmdParse parsed = cmd_parse_line(line);
+    if (parsed.error.empty() && !parsed.incomplete) {
+        const size_t before = parsed.commands.size();
+        cmd_substitute_tree(parsed.commands, 'f', "a & b | (c) ^ % \"", "E:\\x");
+        if (parsed.commands.size() != before) fail("a FOR value never changes the tree", line);
     }
     cmd_split_name(line);
 
@@ -54,16 +57,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (var.size() == 1) return var + var;
         return std::nullopt;
     };
-    const std::string expanded = cmd_expand(line, args, variables);
+    bool fatal = false;
+    const std::string expanded = cmd_expand(line, args, variables, &fatal);
     if (line.find('%') == std::string::npos && expanded != line)
         fail("a line without percent signs expands to itself", line);
 
-    if (const std::optional<CmdIf> test = cmd_parse_if(line))
-        if (test->command.empty()) fail("an IF has a command", line);
-    if (const std::optional<CmdFor> loop = cmd_parse_for(line)) {
-        if (loop->command.empty()) fail("a FOR has a command", line);
-        cmd_substitute_for(loop->command, loop->variable, "\"E:\\x y.lnk\"");
-    }
     cmd_path_modifiers(line.substr(0, 6), name);
 
     const CmdAttribArgs attrib = cmd_parse_attrib(words);

@@ -54,10 +54,11 @@ LAYOUTS = [
         ("s", "Photos/autorun.inf"), ("s", "System Volume Information/"),
         ("s", "System Volume Information/IndexerVolumeGuid"), ("s", "report 100%.txt")]),
     ("percent", set(), [
-        ("q", "100%.vbs"), ("q", "%PATH%.vbs"), ("q", "%~dp0.js"), ("q", "%%f.wsf"),
+        ("q", "100%.vbs"), ("q", "%PATH%.vbs"), ("q", "%~dp0.js"),
         ("q", "x.vbs"), ("s", "report 100%.txt"), ("s", "%PATH%.txt"), ("s", "100%/"),
         ("s", "100%/inner.vbs"), ("q", "100%.exe"), ("s", "%TEMP%/"), ("q", "%TEMP%.lnk",
                                                                         "lnk:document")]),
+    ("percent-for", set(), [("q", "%%f.wsf"), ("q", "x.vbs"), ("s", "%%f.txt")]),
     ("punctuation", set(), [
         ("q", "a&b.vbs"), ("q", "x^y.vbs"), ("q", "(1).vbs"), ("q", "semi;colon.vbs"),
         ("q", "comma,=.vbs"), ("q", "'q'.vbs"), ("q", "`tick`.vbs"), ("q", "~tilde.js"),
@@ -76,10 +77,11 @@ LAYOUTS = [
     ("command-words", set(), [
         ("q", "call.vbs"), ("q", "goto.js"), ("q", "echo.vbs"), ("q", "set.wsf"),
         ("s", "if/"), ("q", "if.lnk", "lnk:virus"), ("s", "rem/"), ("q", "rem.exe"),
-        ("s", "exist/"), ("q", "exist.com"), ("s", "errorlevel/"), ("q", "errorlevel.pif"),
         ("s", "for.cmd"), ("s", "echo.txt"), ("s", "goto.bat"),
         # A folder named like the batch itself: temp.bat is running and must stay.
         ("s", "temp/"), ("q", "temp.cmd")]),
+    ("if-words", set(), [
+        ("s", "exist/"), ("q", "exist.com"), ("s", "errorlevel/"), ("q", "errorlevel.pif")]),
     ("programs", set(), photos_virus() + [
         ("q", "Photos.scr"), ("q", "Photos.pif"), ("q", "Photos.com"), ("q", "Photos.cmd"),
         ("q", "Photos.bat"), ("s", "Music/"), ("q", "music.EXE"), ("s", "Setup.exe"),
@@ -117,6 +119,16 @@ LAYOUTS = [
         ("s", "Documents/link.lnk", "lnk:virus"), ("s", "Report.lnk", "lnk:document"),
         ("s", "data.json"), ("s", "report 100%.txt")]),
 ]
+
+# Layouts that Wine's cmd (8.0) gets wrong where cmd does not, each seen with a single name:
+# under Wine only the safety of the run is judged (no file lost or changed, nothing outside the
+# stick touched), not the rules.
+WINE_FAULTS = {
+    "percent-for": "Wine's cmd crashes (a page fault) on a FOR value that holds %%",
+    "if-words": "Wine's cmd reads a FOR value of exist or errorlevel in IF as the keyword",
+    "hiding-nbsp": "Wine's cmd lists nothing for a quoted wildcard in a FOR set",
+    "hiding-spaces": "Wine's cmd lists nothing for a quoted wildcard in a FOR set",
+}
 
 # What the batch must not touch: the same bait beside the stick and in the current folder.
 BAIT = [("s", "x.vbs"), ("s", "autorun.inf"), ("s", "Photos/"), ("s", "Photos.exe"),
@@ -266,9 +278,9 @@ def judge(entries, before, after, output, wine, condition, stick, in_place):
     for entry in entries:
         parts = entry[1].rstrip("/").split("/")
         if entry[0] == "s" and len(parts) == 2 and set(parts[0]) <= set(" " + NBSP):
-            line = 'Could not move "%s": it stays where it is.' % parts[1]
-            if line not in lines:
-                reasons.append("no line %r" % line)
+            said = ('"%s" stays in that folder:' % parts[1], 'Could not move "%s"' % parts[1])
+            if not any(line.startswith(said) for line in lines):
+                reasons.append("no line that names %r as staying" % parts[1])
     for folder in ("System Volume Information", "$RECYCLE.BIN"):
         if not wine and condition == "normal" and folder in before:
             if read_hidden_bit(os.path.join(stick, folder)) != HIDDEN_BIT:
@@ -368,8 +380,14 @@ def run_case(interp, condition, layout, extra, entries, batch, work, keep):
         before = snapshot(stick), snapshot(sentinel), snapshot(cwd)
         output = interp.run(stick, cwd)
         after = snapshot(stick), snapshot(sentinel), snapshot(cwd)
-        reasons = judge(entries, before[0], after[0], output, interp.wine, condition, stick,
-                        condition == "full" or "in-place" in extra)
+        if interp.wine and layout in WINE_FAULTS:
+            kept = sorted(h for p, h in before[0].items() if h is not None)
+            found = [h for p, h in after[0].items() if h is not None]
+            reasons = ["a file was lost or changed"] if any(
+                kept.count(h) > found.count(h) for h in set(kept)) else []
+        else:
+            reasons = judge(entries, before[0], after[0], output, interp.wine, condition, stick,
+                            condition == "full" or "in-place" in extra)
         for label, b, a in (("beside the stick", before[1], after[1]),
                             ("in the current folder", before[2], after[2])):
             if a != b:
@@ -398,6 +416,8 @@ def run_all(interp, conditions, layouts, batch, work, keep, show=True):
             verdict, reasons = run_case(interp, condition, layout, extra, entries, batch, work,
                                         keep)
             verdicts.append((verdict, condition + "/" + layout, reasons))
+            if interp.wine and layout in WINE_FAULTS and not reasons:
+                reasons = ["only safety judged: " + WINE_FAULTS[layout]]
             if show:
                 shown = "; ".join(reasons[:6]) + (
                     "; and %d more" % (len(reasons) - 6) if len(reasons) > 6 else "")

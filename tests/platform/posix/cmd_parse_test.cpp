@@ -1,36 +1,80 @@
 #include "runtime/platform/posix/cmd/cmd_parse.h"
+#include "runtime/platform/posix/cmd/cmd_tree.h"
 #include "runtime/platform/posix/dos_attrib.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-TEST(cmd_split_segments, joins_and_redirections) {
-    const std::vector<CmdSegment> segments =
-        cmd_split_segments("@echo a \"x & y\" & move a b >nul && echo ok>>\"E:\\n t.txt\" || rem");
-    ASSERT_EQ(segments.size(), 4u);
-    EXPECT_EQ(segments[0].text, "echo a \"x & y\"");
-    EXPECT_EQ(segments[0].join, CmdJoin::always);
-    EXPECT_EQ(segments[1].text, "move a b");
-    EXPECT_EQ(segments[1].redirect, "nul");
-    EXPECT_FALSE(segments[1].append);
-    EXPECT_EQ(segments[2].join, CmdJoin::on_success);
-    EXPECT_EQ(segments[2].text, "echo ok");
-    EXPECT_EQ(segments[2].redirect, "E:\\n t.txt");
-    EXPECT_TRUE(segments[2].append);
-    EXPECT_EQ(segments[3].join, CmdJoin::on_failure);
-    EXPECT_EQ(segments[3].text, "rem");
+// The command tree as text: kinds, joins and redirections, so that one table shows the parse.
+std::string shape(const CmdList& list) {
+    std::string out;
+    for (const CmdCommand& c : list) {
+        if (!out.empty())
+            out += c.join == CmdJoin::on_success   ? " && "
+                   : c.join == CmdJoin::on_failure ? " || "
+                                                   : " ; ";
+        switch (c.kind) {
+        case CmdCommand::simple: out += "[" + c.text + "]"; break;
+        case CmdCommand::block: out += "(" + shape(c.body) + ")"; break;
+        case CmdCommand::if_test:
+            out += "if{" + std::string(c.negate ? "not " : "") + c.left + " " + c.op + " " +
+                   c.right + "}" + shape(c.body);
+            if (!c.otherwise.empty()) out += " else " + shape(c.otherwise);
+            break;
+        case CmdCommand::for_loop:
+            out += std::string("for{%") + c.variable + " in " + c.set + "}" + shape(c.body);
+            break;
+        }
+        for (const CmdRedirect& r : c.redirects)
+            out += " " + std::to_string(r.fd) + (r.append ? ">>" : ">") +
+                   (r.duplicate >= 0 ? "&" + std::to_string(r.duplicate) : r.target);
+    }
+    return out;
 }
 
-TEST(cmd_split_segments, redirection_first_and_explicit_handle) {
-    const std::vector<CmdSegment> a = cmd_split_segments(">> \"note.txt\" echo hello there");
-    ASSERT_EQ(a.size(), 1u);
-    EXPECT_EQ(a[0].text, "echo hello there");
-    EXPECT_EQ(a[0].redirect, "note.txt");
-    const std::vector<CmdSegment> b = cmd_split_segments("findstr x f 1>nul");
-    ASSERT_EQ(b.size(), 1u);
-    EXPECT_EQ(b[0].text, "findstr x f");
-    EXPECT_TRUE(cmd_split_segments("  @  ").empty());
+TEST(cmd_parse_line, special_characters_blocks_if_and_for) {
+    const struct {
+        const char* line;
+        const char* tree;
+    } cases[] = {
+        {"echo a \"x & y\" & move a b >nul && echo ok>>\"E:\\n t.txt\" || rem x",
+         // The blanks before a redirection stay in the text ("echo x >f" writes "x ").
+         "[echo a \"x & y\" ] ; [move a b  ] 1>nul && [echo ok ] 1>>\"E:\\n t.txt\""},
+        {">> \"note.txt\" echo hello", "[ echo hello] 1>>\"note.txt\""},
+        {"findstr x f 2>nul >nul 2>&1", "[findstr x f   ] 2>nul 1>nul 2>&1"},
+        {"echo a^&b ^> c", "[echo a&b > c]"},
+        {"echo \"a^&b\"", "[echo \"a^&b\"]"},
+        {"if /i \"%x%\"==\"yes\" echo y & echo z", "if{\"%x%\" == \"yes\"}[echo y ] ; [echo z]"},
+        {"if not exist \"E:\\a b\\*\" md x", "if{not \"E:\\a b\\*\"  }[md x]"},
+        {"if 3 GEQ 2 (echo a) else (echo b)", "if{3 GEQ 2}([echo a]) else ([echo b])"},
+        {"(\n  echo a\n  echo b )\n", "([echo a] ; [echo b ])"},
+        {"for %f in (*.vbs \"a b\") do (set \"V=%~nxf\" & call :q)",
+         "for{%f in *.vbs \"a b\"}([set \"V=%~nxf\" ] ; [call :q])"},
+        {"for /d %d in (*) do echo %d", "for{%d in *}[echo %d]"},
+        {":label & echo never", ""},
+        {"  @  ", ""},
+    };
+    for (const auto& c : cases) {
+        const CmdParse parsed = cmd_parse_line(c.line);
+        EXPECT_EQ(parsed.error, "") << c.line;
+        EXPECT_FALSE(parsed.incomplete) << c.line;
+        EXPECT_EQ(shape(parsed.commands), c.tree) << c.line;
+    }
+    EXPECT_TRUE(cmd_parse_line("if exist x (").incomplete);
+    EXPECT_TRUE(cmd_parse_line("for %f in (a) do (echo %f").incomplete);
+    for (const char* bad : {"if exist", "if a== echo", "for f in (a) do x", "for %f in (a) x",
+                            "echo a | more", "for /f %a in (x) do y"})
+        EXPECT_NE(cmd_parse_line(bad).error, "") << bad;
+}
+
+// A FOR value goes into the finished tree: whatever it holds stays text.
+TEST(cmd_substitute_tree, a_value_never_becomes_syntax) {
+    CmdParse parsed = cmd_parse_line("if exist \"%~nxf\" move %f \"Q\\%~nxf.q\" >>\"%~nf.log\"");
+    cmd_substitute_tree(parsed.commands, 'f', "a & del x) %PATH% ^!.vbs", "E:\\a.vbs");
+    EXPECT_EQ(shape(parsed.commands),
+              "if{\"a & del x) %PATH% ^!.vbs\"  }[move a & del x) %PATH% ^!.vbs \"Q\\a & "
+              "del x) %PATH% ^!.vbs.q\" ] 1>>\"a & del x) %PATH% ^!.log\"");
 }
 
 TEST(cmd_split_words, quotes_group_and_stay) {
@@ -82,51 +126,22 @@ TEST(cmd_expand, arguments_modifiers_variables_and_percent_signs) {
         {"[%UNSET%]", "[]"},
         {"for %%f in (*) do echo %%~nf", "for %f in (*) do echo %~nf"},
         {"100%", "100"},
-        {"50% of 100% done", "50% of 100% done"},
-        {"a %~q0 b", "a %~q0 b"},
+        // Names may hold spaces; a "%" that opens nothing goes, and the scan goes on after it.
+        {"50% of 100% done", "50 done"},
+        {"a%b", "ab"},
+        {"%Q:~-10,3% %Q:UNVEILO=U% %Q:*\\=%", "QUA E:\\U-QUARANTINE UNVEILO-QUARANTINE"},
+        {"[%UNSET:~0,1%]", "[~0,1]"},
     };
     for (const auto& c : cases) EXPECT_EQ(cmd_expand(c.line, args, vars), c.out) << c.line;
+    bool fatal = false;
+    cmd_expand("a %~q0 b", args, vars, &fatal);
+    EXPECT_TRUE(fatal);
 }
 
 TEST(cmd_substitute_for, plain_and_modified_variable) {
-    EXPECT_EQ(cmd_substitute_for("call :x \"%~f\" %f %~nf %~nxf %g", 'f', "\"E:\\a b.lnk\""),
-              "call :x \"E:\\a b.lnk\" \"E:\\a b.lnk\" a b a b.lnk %g");
-}
-
-TEST(cmd_parse_if, three_kinds) {
-    const std::optional<CmdIf> a =
-        cmd_parse_if("not exist \"E:\\System Volume Information\\\" md x");
-    ASSERT_TRUE(a);
-    EXPECT_EQ(a->kind, CmdIf::exist);
-    EXPECT_TRUE(a->negate);
-    EXPECT_EQ(a->left, "E:\\System Volume Information\\");
-    EXPECT_EQ(a->command, "md x");
-    const std::optional<CmdIf> b = cmd_parse_if("errorlevel 1 goto :eof");
-    ASSERT_TRUE(b);
-    EXPECT_EQ(b->kind, CmdIf::errorlevel);
-    EXPECT_EQ(b->left, "1");
-    const std::optional<CmdIf> c = cmd_parse_if("/i \"%x%\" == \"yes\" echo y");
-    ASSERT_TRUE(c);
-    EXPECT_EQ(c->kind, CmdIf::compare);
-    EXPECT_TRUE(c->ignore_case);
-    EXPECT_EQ(c->left, "\"%x%\"");
-    EXPECT_EQ(c->right, "\"yes\"");
-    EXPECT_EQ(c->command, "echo y");
-    for (const char* bad : {"", "exist", "exist x", "errorlevel x echo", "a== b", "a==b", "not"})
-        EXPECT_FALSE(cmd_parse_if(bad)) << bad;
-}
-
-TEST(cmd_parse_for, set_and_command) {
-    const std::optional<CmdFor> loop =
-        cmd_parse_for("%f in (\"E:\\*.vbs\" \"E:\\a (1).js\" *.wsf) do call :q \"%~f\"");
-    ASSERT_TRUE(loop);
-    EXPECT_EQ(loop->variable, 'f');
-    const std::vector<std::string> set{"\"E:\\*.vbs\"", "\"E:\\a (1).js\"", "*.wsf"};
-    EXPECT_EQ(loop->set, set);
-    EXPECT_EQ(loop->command, "call :q \"%~f\"");
-    for (const char* bad : {"", "%f in", "%f in (a", "%f in (a) echo", "f in (a) do x",
-                            "%f in (a) do", "%% in (a) do x"})
-        EXPECT_FALSE(cmd_parse_for(bad)) << bad;
+    EXPECT_EQ(cmd_substitute_for("call :x \"%~f\" %f %~nf %~nxf %~dpf %g", 'f', "\"a b.lnk\"",
+                                 "E:\\a b.lnk"),
+              "call :x \"a b.lnk\" \"a b.lnk\" a b a b.lnk E:\\ %g");
 }
 
 TEST(cmd_parse_attrib, switches_and_paths) {

@@ -312,3 +312,53 @@ TEST_F(InfectedStick, a_folder_named_autorun_inf_is_a_vaccine_and_stays) {
 }
 
 } // namespace
+
+namespace {
+
+// The rules a batch file meets under cmd, in one batch: each line's output is checked below.
+TEST_F(CmdRun, a_batch_meets_the_interpreters_phases) {
+    std::filesystem::create_directory(at("Music"));
+    write_file(at("Music/a.txt"), "a");
+    write_file(at("shown.txt"), "s");
+    write_file(at("secret.txt"), "s");
+    const bool hidden = set_xattr_text(at("secret.txt"), "0x2");
+    std::string wide;
+    for (const char c : std::string("x\\POWERSHELL.exe -c y.js")) wide += std::string{c, '\0'};
+    write_file(at("w.lnk"), std::string("L\0\0\0", 4) + wide + std::string("\0\0", 2));
+    write_file(at("t.bat"),
+               "@echo off\r\n"
+               "set \"N=%%PATH%%\"\r\n"
+               "echo 1 %N%\r\n"      // one expansion only
+               "call echo 2 %N%\r\n" // CALL expands once more
+               "set /a K=6*7\r\n"
+               "setlocal\r\nset \"K=local\"\r\nendlocal\r\n"
+               "echo 3 %K%\r\n" // ENDLOCAL brings 42 back
+               "if exist T:\\MUSIC\\A.TXT echo 4 case\r\n"
+               "for %%f in (T:\\*.txt) do echo 5 %%~nxf\r\n" // the hidden one is not listed
+               "findstr /i /r /c:\"p.o.w.e.r.s.h.e.l.l\" w.lnk >nul && echo 6 utf16\r\n"
+               "findstr /i /r /c:\"\\..j.s.[^a-z0-9]\" < w.lnk >nul && echo 7 stdin\r\n"
+               "dir /b /ad T:\\\r\n"
+               "(\r\n  set \"B=in block\"\r\n  echo 9 [%B%]\r\n)\r\n" // expanded when read
+               "goto :eof\r\n");
+    ASSERT_EQ(chdir(drive.c_str()), 0);
+    const Result result = run("T:\\t.bat");
+    EXPECT_EQ(result.out, "1 %PATH%\n2 " + std::string(std::getenv("PATH")) + "\n3 42\n4 case\n" +
+                              (hidden ? "" : "5 secret.txt\n") +
+                              "5 shown.txt\n6 utf16\n7 stdin\nMusic\n9 []\n")
+        << result.err;
+}
+
+// cmd reads a batch file line by line: one that disappears while it runs (a stick pulled out)
+// ends there, and a path longer than Windows allows is refused.
+TEST_F(CmdRun, a_batch_that_goes_away_ends_and_long_paths_are_refused) {
+    write_file(at("t.bat"), "@echo off\r\necho one\r\nmove T:\\t.bat T:\\gone.bat >nul\r\n"
+                            "echo never\r\n");
+    const Result gone = run("T:\\t.bat");
+    EXPECT_EQ(gone.out, "one\n");
+    EXPECT_NE(gone.err.find("The batch file cannot be found."), std::string::npos);
+    const Result long_path = run("md T:\\" + std::string(260, 'x'));
+    EXPECT_NE(long_path.err.find("too long"), std::string::npos);
+    EXPECT_EQ(run("if exist T:\\GONE.BAT. echo trimmed").out, "trimmed\n");
+}
+
+} // namespace

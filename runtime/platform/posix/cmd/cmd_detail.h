@@ -14,9 +14,18 @@ std::vector<std::string> cmd_unquoted_words(std::string_view text);
 // lstat succeeds: anything, a dangling link included, is there.
 bool cmd_exists(const std::string& host);
 
-// Files (never folders) matching a DOS path whose last part may hold wildcards, as pairs of
-// (host path, DOS path) sorted by DOS name. A path without wildcards gives itself when it is a
-// file.
+// A DOS path's host path under Windows' rules: at most 259 UTF-16 units (else ENAMETOOLONG), the
+// dots and spaces that end its last part dropped. False when no drive holds it.
+bool cmd_dos_to_host(const std::string& dos, std::string& host);
+// The NUL device.
+bool cmd_is_nul(const std::string& dos);
+
+// Files (or, with `folders`, folders) matching a DOS path whose last part may hold wildcards, as
+// pairs of (host path, DOS path) sorted by DOS name. A wildcard lists no hidden or system entry,
+// as cmd's FOR, COPY, DEL and MOVE list none. A path without wildcards gives itself when it is
+// of the kind asked for.
+std::vector<std::pair<std::string, std::string>> cmd_match_entries(const std::string& dos,
+                                                                   bool folders);
 std::vector<std::pair<std::string, std::string>> cmd_match_files(const std::string& dos);
 // IF EXIST with a wildcard: whether any file or folder matches ("folder\*" holds for any
 // existing folder, since every folder lists ".").
@@ -34,5 +43,6 @@ int cmd_move(const std::string& rest);
 int cmd_ren(const std::string& rest);
 int cmd_md(const std::string& rest);
 int cmd_type(const std::string& rest);
+int cmd_dir(const std::string& rest);
 int cmd_findstr(const std::string& rest);
 int cmd_explorer(const std::string& rest);

@@ -4,6 +4,7 @@
 
 #include "runtime/platform/posix/cmd/cmd_parse.h"
 #include "runtime/platform/posix/cmd/cmd_run.h"
+#include "runtime/platform/posix/dos_attrib.h"
 #include "runtime/platform/posix/drives.h"
 
 #include <algorithm>
@@ -73,23 +74,30 @@ static std::string base_name(const std::string& path) {
     return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
-// Files (never folders) matching a DOS path whose last part may hold wildcards: pairs of
-// (host path, DOS path). A path without wildcards gives itself when it is a file.
-std::vector<std::pair<std::string, std::string>> cmd_match_files(const std::string& dos) {
-    std::vector<std::pair<std::string, std::string>> found;
+static bool hidden_or_system(const std::string& host) {
+    uint32_t attrib = 0;
+    return dos_attrib_get(host.c_str(), attrib) &&
+           (attrib & (DOS_ATTRIB_HIDDEN | DOS_ATTRIB_SYSTEM)) != 0;
+}
+
+static size_t name_start(const std::string& dos) {
     const size_t cut = dos.find_last_of("\\/");
-    const size_t name_at = cut != std::string::npos             ? cut + 1
-                           : (dos.size() >= 2 && dos[1] == ':') ? 2
-                                                                : 0;
+    return cut != std::string::npos ? cut + 1 : (dos.size() >= 2 && dos[1] == ':') ? 2 : 0;
+}
+
+std::vector<std::pair<std::string, std::string>> cmd_match_entries(const std::string& dos,
+                                                                   bool folders) {
+    std::vector<std::pair<std::string, std::string>> found;
+    const size_t name_at = name_start(dos);
     const std::string dos_dir = dos.substr(0, name_at);
     const std::string pattern = dos.substr(name_at);
     std::string host_dir;
-    if (!dos_to_host_path(dos_dir.empty() ? "." : dos_dir.c_str(), host_dir)) return found;
+    if (!cmd_dos_to_host(dos_dir.empty() ? "." : dos_dir, host_dir)) return found;
     if (!cmd_has_wildcard(pattern)) {
         std::string host;
         struct stat info {};
-        if (dos_to_host_path(dos.c_str(), host) && lstat(host.c_str(), &info) == 0 &&
-            !S_ISDIR(info.st_mode))
+        if (cmd_dos_to_host(dos, host) && lstat(host.c_str(), &info) == 0 &&
+            S_ISDIR(info.st_mode) == folders)
             found.emplace_back(host, dos);
         return found;
     }
@@ -102,7 +110,8 @@ std::vector<std::pair<std::string, std::string>> cmd_match_files(const std::stri
         if (!host.empty() && host.back() != '/') host.push_back('/');
         host += name;
         struct stat info {};
-        if (lstat(host.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) continue;
+        if (lstat(host.c_str(), &info) != 0 || S_ISDIR(info.st_mode) != folders) continue;
+        if (hidden_or_system(host)) continue;
         found.emplace_back(host, dos_dir + name);
     }
     closedir(dir);
@@ -112,17 +121,18 @@ std::vector<std::pair<std::string, std::string>> cmd_match_files(const std::stri
     return found;
 }
 
+std::vector<std::pair<std::string, std::string>> cmd_match_files(const std::string& dos) {
+    return cmd_match_entries(dos, false);
+}
+
 // IF EXIST with a wildcard: whether any file or folder matches. Windows lists "." and ".." in
 // every folder but a drive's root, so "folder\*" holds for any existing folder, even an empty one.
 bool cmd_any_entry_matches(const std::string& dos) {
-    const size_t cut = dos.find_last_of("\\/");
-    const size_t name_at = cut != std::string::npos             ? cut + 1
-                           : (dos.size() >= 2 && dos[1] == ':') ? 2
-                                                                : 0;
+    const size_t name_at = name_start(dos);
     const std::string pattern = dos.substr(name_at);
     std::string host_dir;
     const std::string dos_dir = dos.substr(0, name_at);
-    if (!dos_to_host_path(dos_dir.empty() ? "." : dos_dir.c_str(), host_dir)) return false;
+    if (!cmd_dos_to_host(dos_dir.empty() ? "." : dos_dir, host_dir)) return false;
     DIR* dir = opendir(host_dir.empty() ? "." : host_dir.c_str());
     if (dir == nullptr) return false;
     bool found = false;
@@ -413,77 +423,10 @@ int cmd_md(const std::string& rest) {
     return status;
 }
 
-int cmd_findstr(const std::string& rest) {
-    bool ignore_case = false, names_only = false;
-    std::vector<std::string> needles, files;
-    bool have_plain = false;
-    for (const std::string& word : cmd_split_words(rest)) {
-        if (word.size() >= 2 && word[0] == '/' && (word.size() <= 3 || word[2] == ':') &&
-            word.find('/', 1) == std::string::npos) {
-            const std::string option = cmd_upper(word);
-            if (option == "/I")
-                ignore_case = true;
-            else if (option == "/M")
-                names_only = true;
-            else if (option.rfind("/C:", 0) == 0)
-                needles.push_back(cmd_unquote(word.substr(3)));
-            else if (option != "/L") {
-                std::fprintf(stderr, "FINDSTR: /%s ignored\n", word.c_str() + 1);
-            }
-            continue;
-        }
-        if (needles.empty() && !have_plain) {
-            // A plain search string holds several words, any of which may match.
-            have_plain = true;
-            for (const std::string& part : cmd_split_words(cmd_unquote(word)))
-                needles.push_back(part);
-            continue;
-        }
-        files.push_back(cmd_unquote(word));
-    }
-    if (needles.empty() || files.empty()) {
-        std::fprintf(stderr, "FINDSTR: Bad command line\n");
-        return 2;
-    }
-    auto lower_all = [](std::string text) {
-        for (char& c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
-        return text;
-    };
-    if (ignore_case)
-        for (std::string& needle : needles) needle = lower_all(needle);
-    bool any = false;
-    for (const std::string& dos : files) {
-        std::string host;
-        if (!cmd_host_path(dos, host)) continue;
-        std::ifstream in(host, std::ios::binary);
-        if (!in) {
-            std::fprintf(stderr, "FINDSTR: Cannot open %s\n", dos.c_str());
-            continue;
-        }
-        const std::string content((std::istreambuf_iterator<char>(in)),
-                                  std::istreambuf_iterator<char>());
-        std::istringstream lines(content);
-        std::string line;
-        bool file_matched = false;
-        while (std::getline(lines, line)) {
-            const std::string haystack = ignore_case ? lower_all(line) : line;
-            bool hit = false;
-            for (const std::string& needle : needles)
-                hit = hit || haystack.find(needle) != std::string::npos;
-            if (!hit) continue;
-            file_matched = any = true;
-            if (names_only) break;
-            if (files.size() > 1) std::printf("%s:", dos.c_str());
-            std::printf("%s\n", line.c_str());
-        }
-        if (file_matched && names_only) std::printf("%s\n", dos.c_str());
-    }
-    return any ? 0 : 1;
-}
-
 int cmd_type(const std::string& rest) {
     int status = 0;
     for (const std::string& dos : cmd_unquoted_words(rest)) {
+        if (cmd_is_nul(dos)) continue;
         std::string host;
         std::ifstream in;
         if (cmd_host_path(dos, host)) in.open(host, std::ios::binary);
@@ -498,6 +441,51 @@ int cmd_type(const std::string& rest) {
             std::fwrite(buffer, 1, size_t(in.gcount()), stdout);
     }
     return status;
+}
+
+// DIR /B, the bare listing a batch file reads: names only, one a line; /A lists hidden and
+// system entries too, /AD folders only, /A-D files only.
+int cmd_dir(const std::string& rest) {
+    std::vector<std::string> options, operands;
+    split_options(cmd_split_words(rest), options, operands);
+    bool all = false, only_folders = false, only_files = false;
+    for (const std::string& option : options) {
+        if (option.rfind("/A", 0) == 0) {
+            all = option == "/A";
+            only_folders = option == "/AD";
+            only_files = option == "/A-D";
+        } else if (option != "/B") {
+            std::fprintf(stderr, "DIR %s is not offered by unveilo-cmd.\n", option.c_str());
+            return 1;
+        }
+    }
+    std::string dos = operands.empty() ? "*" : operands[0];
+    std::string host;
+    if (!cmd_has_wildcard(dos) && cmd_dos_to_host(dos, host) && is_directory(host))
+        dos += dos.back() == '\\' || dos.back() == ':' ? "*" : "\\*";
+    const size_t name_at = name_start(dos);
+    std::string host_dir;
+    if (!cmd_host_path(name_at == 0 ? "." : dos.substr(0, name_at), host_dir)) return 1;
+    DIR* dir = opendir(host_dir.c_str());
+    std::vector<std::string> names;
+    while (dir != nullptr) {
+        const dirent* entry = readdir(dir);
+        if (entry == nullptr) break;
+        const std::string name = entry->d_name;
+        if (name == "." || name == ".." || !cmd_wildcard_match(dos.substr(name_at), name)) continue;
+        const std::string path = host_dir + "/" + name;
+        const bool folder = is_directory(path);
+        if ((only_folders && !folder) || (only_files && folder)) continue;
+        if (!all && !only_folders && !only_files && hidden_or_system(path)) continue;
+        names.push_back(name);
+    }
+    if (dir != nullptr) closedir(dir);
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        return cmd_upper(a) < cmd_upper(b);
+    });
+    for (const std::string& name : names) std::printf("%s\n", name.c_str());
+    if (names.empty()) std::fprintf(stderr, "File Not Found\n");
+    return names.empty() ? 1 : 0;
 }
 
 int cmd_explorer(const std::string& rest) {

@@ -2,7 +2,9 @@
 
 #include "runtime/platform/posix/dos_attrib.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstdlib>
 
 namespace {
 
@@ -37,35 +39,6 @@ std::string take_word(std::string_view& text) {
     return word;
 }
 
-// Finishes a segment: pulls ">" or ">>" and its target out of the text.
-void finish_segment(std::string_view raw, CmdJoin join, std::vector<CmdSegment>& out) {
-    CmdSegment segment;
-    segment.join = join;
-    bool quoted = false;
-    for (size_t i = 0; i < raw.size(); ++i) {
-        const char c = raw[i];
-        if (c == '"') quoted = !quoted;
-        if (c != '>' || quoted) {
-            segment.text.push_back(c);
-            continue;
-        }
-        // "1>" names standard output explicitly; drop the digit so it is not an argument.
-        if (!segment.text.empty() && segment.text.back() == '1' &&
-            (segment.text.size() == 1 || is_space(segment.text[segment.text.size() - 2])))
-            segment.text.pop_back();
-        segment.append = i + 1 < raw.size() && raw[i + 1] == '>';
-        std::string_view after = raw.substr(i + (segment.append ? 2 : 1));
-        segment.redirect = cmd_unquote(take_word(after));
-        // Whatever follows the target still belongs to the command ("echo a >f b" echoes "a b").
-        segment.text.append(after);
-        break;
-    }
-    const std::string_view text = trim(segment.text);
-    if (text.empty()) return;
-    segment.text = std::string(text);
-    out.push_back(std::move(segment));
-}
-
 } // namespace
 
 bool cmd_iequals(std::string_view a, std::string_view b) {
@@ -73,30 +46,6 @@ bool cmd_iequals(std::string_view a, std::string_view b) {
     for (size_t i = 0; i < a.size(); ++i)
         if (lower(a[i]) != lower(b[i])) return false;
     return true;
-}
-
-std::vector<CmdSegment> cmd_split_segments(std::string_view line) {
-    line = trim(line);
-    if (!line.empty() && line.front() == '@') line.remove_prefix(1);
-    std::vector<CmdSegment> out;
-    CmdJoin join = CmdJoin::always;
-    size_t start = 0;
-    bool quoted = false;
-    for (size_t i = 0; i < line.size(); ++i) {
-        const char c = line[i];
-        if (c == '"') quoted = !quoted;
-        if (quoted || (c != '&' && c != '|')) continue;
-        finish_segment(line.substr(start, i - start), join, out);
-        const bool doubled = i + 1 < line.size() && line[i + 1] == c;
-        // A single "|" would be a pipe, which this interpreter does not offer; it is treated as
-        // "&" rather than dropping the command after it.
-        join = c == '&' ? (doubled ? CmdJoin::on_success : CmdJoin::always)
-                        : (doubled ? CmdJoin::on_failure : CmdJoin::always);
-        if (doubled) ++i;
-        start = i + 1;
-    }
-    finish_segment(line.substr(start), join, out);
-    return out;
 }
 
 std::vector<std::string> cmd_split_words(std::string_view text) {
@@ -142,8 +91,58 @@ CmdName cmd_split_name(std::string_view text) {
     return result;
 }
 
+namespace {
+
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// "%NAME:~s,n%" and "%NAME:old=new%" on a set variable's value.
+std::string edit_value(const std::string& value, std::string_view edit) {
+    if (!edit.empty() && edit.front() == '~') {
+        edit.remove_prefix(1);
+        const long size = long(value.size());
+        const size_t comma = edit.find(',');
+        long start = std::atol(std::string(edit.substr(0, comma)).c_str());
+        if (start < 0) start = std::max(0L, size + start);
+        start = std::min(start, size);
+        long count = size - start;
+        if (comma != std::string_view::npos) {
+            const long n = std::atol(std::string(edit.substr(comma + 1)).c_str());
+            count = n < 0 ? std::max(0L, size - start + n) : std::min(n, size - start);
+        }
+        return value.substr(size_t(start), size_t(count));
+    }
+    const size_t eq = edit.find('=');
+    if (eq == std::string_view::npos) return value;
+    std::string_view old = edit.substr(0, eq);
+    const std::string_view replacement = edit.substr(eq + 1);
+    const bool up_to = !old.empty() && old.front() == '*';
+    if (up_to) old.remove_prefix(1);
+    if (old.empty()) return value;
+    std::string out;
+    size_t i = 0;
+    while (i < value.size()) {
+        if (i + old.size() <= value.size() &&
+            cmd_iequals(std::string_view(value).substr(i, old.size()), old)) {
+            if (up_to) return std::string(replacement) + value.substr(i + old.size());
+            out += replacement;
+            i += old.size();
+            continue;
+        }
+        if (up_to) {
+            ++i;
+            continue;
+        }
+        out.push_back(value[i++]);
+    }
+    return up_to ? value : out;
+}
+
+} // namespace
+
 std::string cmd_expand(std::string_view line, const std::vector<std::string>& args,
-                       const CmdVariables& variable) {
+                       const CmdVariables& variable, bool* fatal) {
     std::string out;
     for (size_t i = 0; i < line.size(); ++i) {
         const char c = line[i];
@@ -151,33 +150,17 @@ std::string cmd_expand(std::string_view line, const std::vector<std::string>& ar
             out.push_back(c);
             continue;
         }
-        if (i + 1 >= line.size()) break; // a lone "%" at the end disappears
+        if (i + 1 >= line.size()) break; // a lone "%" at the end is dropped
         const char next = line[i + 1];
         if (next == '%') {
             out.push_back('%');
             ++i;
             continue;
         }
-        if (next >= '0' && next <= '9') {
+        if (is_digit(next)) {
             const size_t n = size_t(next - '0');
             if (n < args.size()) out += args[n];
             ++i;
-            continue;
-        }
-        if (next == '~') {
-            size_t j = i + 2;
-            while (j < line.size() && is_alpha(line[j])) ++j;
-            // The letters end with the argument digit: "%~dp0" is modifiers "dp" of %0.
-            const std::string_view mods = line.substr(i + 2, j - (i + 2));
-            // Only the interpreter's modifier letters; anything else is ordinary text.
-            const bool known = mods.find_first_not_of("dpnxfastzDPNXFASTZ") == mods.npos;
-            if (known && j < line.size() && line[j] >= '0' && line[j] <= '9') {
-                const size_t n = size_t(line[j] - '0');
-                out += cmd_path_modifiers(mods, n < args.size() ? args[n] : std::string());
-                i = j;
-                continue;
-            }
-            out.push_back(c);
             continue;
         }
         if (next == '*') {
@@ -188,19 +171,41 @@ std::string cmd_expand(std::string_view line, const std::vector<std::string>& ar
             ++i;
             continue;
         }
+        if (next == '~') {
+            size_t j = i + 2;
+            while (j < line.size() &&
+                   std::string_view("fdpnxsatzFDPNXSATZ").find(line[j]) != std::string_view::npos)
+                ++j;
+            if (j < line.size() && is_digit(line[j])) {
+                const size_t n = size_t(line[j] - '0');
+                out += cmd_path_modifiers(line.substr(i + 2, j - (i + 2)),
+                                          n < args.size() ? args[n] : std::string());
+                i = j;
+                continue;
+            }
+            // cmd stops the whole batch file here ("The following usage of the path operator
+            // in batch-parameter substitution is invalid").
+            if (fatal != nullptr) *fatal = true;
+            return out;
+        }
         const size_t close = line.find('%', i + 1);
-        if (close == std::string_view::npos) {
-            // No closing "%": the rest of the line cannot name a variable and is dropped, as the
-            // interpreter drops it.
-            break;
-        }
+        if (close == std::string_view::npos) continue; // the "%" alone is dropped
         const std::string name(line.substr(i + 1, close - i - 1));
-        if (!name.empty() && name.find(' ') == std::string::npos && variable) {
-            if (const std::optional<std::string> value = variable(name)) out += *value;
-        } else if (!name.empty()) {
-            // "50% of 100%" style text: keep it as written.
-            out += std::string(line.substr(i, close - i + 1));
+        const size_t colon = name.find(':');
+        if (colon == std::string::npos) {
+            if (variable)
+                if (const std::optional<std::string> value = variable(name)) out += *value;
+            i = close;
+            continue;
         }
+        const std::optional<std::string> value =
+            variable ? variable(name.substr(0, colon)) : std::nullopt;
+        if (!value) {
+            // Unset: "%NAME:" goes and the scan resumes after the colon.
+            i += colon + 1;
+            continue;
+        }
+        out += edit_value(*value, std::string_view(name).substr(colon + 1));
         i = close;
     }
     return out;
@@ -246,7 +251,9 @@ std::string cmd_path_modifiers(std::string_view modifiers, std::string_view raw)
     return out;
 }
 
-std::string cmd_substitute_for(std::string_view text, char variable, std::string_view value) {
+std::string cmd_substitute_for(std::string_view text, char variable, std::string_view value,
+                               std::string_view full) {
+    if (full.empty()) full = value;
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] != '%' || i + 1 >= text.size()) {
@@ -264,7 +271,11 @@ std::string cmd_substitute_for(std::string_view text, char variable, std::string
             while (j < text.size() && is_alpha(text[j])) ++j;
             for (size_t end = j; end > i + 2; --end) {
                 if (text[end - 1] != variable) continue;
-                out += cmd_path_modifiers(text.substr(i + 2, end - 1 - (i + 2)), value);
+                const std::string_view mods = text.substr(i + 2, end - 1 - (i + 2));
+                if (mods.find_first_not_of("fdpnxsatzFDPNXSATZ") != std::string_view::npos)
+                    continue;
+                const bool whole = mods.find_first_of("dpfDPF") != std::string_view::npos;
+                out += cmd_path_modifiers(mods, whole ? full : value);
                 i = end - 1;
                 goto next;
             }
@@ -273,78 +284,6 @@ std::string cmd_substitute_for(std::string_view text, char variable, std::string
     next:;
     }
     return out;
-}
-
-std::optional<CmdIf> cmd_parse_if(std::string_view rest) {
-    CmdIf result;
-    std::string word = take_word(rest);
-    if (cmd_iequals(word, "/i")) {
-        result.ignore_case = true;
-        word = take_word(rest);
-    }
-    if (cmd_iequals(word, "not")) {
-        result.negate = true;
-        word = take_word(rest);
-    }
-    if (word.empty()) return std::nullopt;
-    if (cmd_iequals(word, "exist") || cmd_iequals(word, "errorlevel")) {
-        result.kind = cmd_iequals(word, "exist") ? CmdIf::exist : CmdIf::errorlevel;
-        const std::string operand = take_word(rest);
-        if (operand.empty()) return std::nullopt;
-        result.left = result.kind == CmdIf::exist ? cmd_unquote(operand) : operand;
-        if (result.kind == CmdIf::errorlevel) {
-            for (const char c : operand)
-                if (c < '0' || c > '9') return std::nullopt;
-            if (operand.size() > 9) return std::nullopt;
-        }
-    } else {
-        // "A==B": the two strings may stand apart from the "==" or touch it.
-        std::string joined = word;
-        size_t eq = joined.find("==");
-        while (eq == std::string::npos) {
-            std::string more = take_word(rest);
-            if (more.empty()) return std::nullopt;
-            joined += more;
-            eq = joined.find("==");
-        }
-        result.kind = CmdIf::compare;
-        result.left = joined.substr(0, eq);
-        result.right = joined.substr(eq + 2);
-        if (result.right.empty()) result.right = take_word(rest);
-        if (result.left.empty() || result.right.empty()) return std::nullopt;
-    }
-    const std::string_view command = trim(rest);
-    if (command.empty()) return std::nullopt;
-    result.command = std::string(command);
-    return result;
-}
-
-std::optional<CmdFor> cmd_parse_for(std::string_view rest) {
-    CmdFor result;
-    const std::string variable = take_word(rest);
-    if (variable.size() != 2 || variable[0] != '%' || !is_alpha(variable[1])) return std::nullopt;
-    result.variable = variable[1];
-    if (!cmd_iequals(take_word(rest), "in")) return std::nullopt;
-    rest = trim(rest);
-    if (rest.empty() || rest.front() != '(') return std::nullopt;
-    rest.remove_prefix(1);
-    size_t close = std::string_view::npos;
-    bool quoted = false;
-    for (size_t i = 0; i < rest.size(); ++i) {
-        if (rest[i] == '"') quoted = !quoted;
-        if (!quoted && rest[i] == ')') {
-            close = i;
-            break;
-        }
-    }
-    if (close == std::string_view::npos) return std::nullopt;
-    result.set = cmd_split_words(rest.substr(0, close));
-    rest.remove_prefix(close + 1);
-    if (!cmd_iequals(take_word(rest), "do")) return std::nullopt;
-    const std::string_view command = trim(rest);
-    if (command.empty()) return std::nullopt;
-    result.command = std::string(command);
-    return result;
 }
 
 CmdAttribArgs cmd_parse_attrib(const std::vector<std::string>& words) {

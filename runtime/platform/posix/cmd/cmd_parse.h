@@ -9,20 +9,6 @@
 #include <string_view>
 #include <vector>
 
-// How one simple command is joined to the next on a line: "a & b", "a && b", "a || b".
-enum class CmdJoin { always, on_success, on_failure };
-
-struct CmdSegment {
-    CmdJoin join = CmdJoin::always; // how this segment follows the previous one
-    std::string text;               // the command, without its redirection
-    std::string redirect;           // "" when standard output is not redirected
-    bool append = false;            // ">>" rather than ">"
-};
-
-// Splits a line at "&", "&&" and "||" outside double quotes and takes each segment's ">" or ">>"
-// redirection out of its text. A leading "@" is dropped. Empty segments are dropped.
-std::vector<CmdSegment> cmd_split_segments(std::string_view line);
-
 // Splits arguments the way the interpreter's commands do: spaces and tabs separate, a double
 // quote toggles quoting, and the quotes stay in the word (cmd_unquote removes them).
 std::vector<std::string> cmd_split_words(std::string_view text);
@@ -36,12 +22,16 @@ struct CmdName {
 };
 CmdName cmd_split_name(std::string_view text);
 
-// Percent expansion of a batch line. `args` holds %0 to %9 (missing ones expand to nothing);
-// `variable` answers %NAME% (nullopt when unset, which expands to nothing in a batch file).
-// "%%" becomes "%", so that "%%f" reaches the FOR command as "%f".
+// The first parsing phase of a batch line: percent expansion, once, left to right; what a
+// value brings is never scanned again. "%%" is "%"; %0 to %9 and %* are the arguments (missing
+// ones are nothing) and "%~mods0" applies path modifiers; "%NAME%" is the variable (a name may
+// hold spaces), nothing when unset; "%NAME:~s,n%" takes a part and "%NAME:old=new%" replaces
+// (ASCII case ignored, "*old" up to the first match). A "%" that starts none of these is
+// dropped and the scan goes on after it. `fatal` is set (and the line is not to be run) for a
+// "%~" without an argument digit, which stops a batch file under cmd.
 using CmdVariables = std::function<std::optional<std::string>(const std::string& name)>;
 std::string cmd_expand(std::string_view line, const std::vector<std::string>& args,
-                       const CmdVariables& variable);
+                       const CmdVariables& variable, bool* fatal = nullptr);
 
 // Applies path modifiers to a value: the letters between "~" and the variable, as in %~nx1.
 // d drive ("E:"), p folder with its closing backslash, n name, x extension with its point, f the
@@ -49,27 +39,10 @@ std::string cmd_expand(std::string_view line, const std::vector<std::string>& ar
 // as it is: the caller makes it absolute first where d and p must see a drive.
 std::string cmd_path_modifiers(std::string_view modifiers, std::string_view value);
 
-// Replaces the FOR variable (%f, %~nf, %~nxf, ...) in a command by one value.
-std::string cmd_substitute_for(std::string_view text, char variable, std::string_view value);
-
-// "if [/i] [not] exist X cmd", "if [not] errorlevel N cmd", "if [/i] [not] A==B cmd".
-struct CmdIf {
-    enum Kind { exist, errorlevel, compare } kind = exist;
-    bool negate = false;
-    bool ignore_case = false;
-    std::string left;  // path, level or first string (quotes kept for compare, removed for exist)
-    std::string right; // second string of a comparison
-    std::string command;
-};
-std::optional<CmdIf> cmd_parse_if(std::string_view rest);
-
-// "for %f in (set) do command": the set's words (quotes kept) and the command.
-struct CmdFor {
-    char variable = 0;
-    std::vector<std::string> set;
-    std::string command;
-};
-std::optional<CmdFor> cmd_parse_for(std::string_view rest);
+// Replaces the FOR variable (%f, %~nf, %~nxf, ...) in a command by one value; `full` is the
+// value as a full DOS path, which the d, p and f modifiers take (the value itself when empty).
+std::string cmd_substitute_for(std::string_view text, char variable, std::string_view value,
+                               std::string_view full = {});
 
 // ATTRIB's arguments: +R -H ... (letters r h s a, any case), /S, /D, and path patterns.
 struct CmdAttribArgs {

@@ -9,16 +9,32 @@
 
 struct CmdBatch; // the batch file being run, if any (cmd_run.cpp)
 
+struct CmdVariable {
+    std::string name; // as first set
+    std::string value;
+};
+
 struct CmdState {
     int errorlevel = 0;
     bool echo_on = false;        // batch files start with it on, as they do under cmd
     bool exit_requested = false; // EXIT without /B: stop everything
-    // Variables by upper-case name. The process environment is read for names not set here, and
-    // SET also writes to it, so that started programs inherit what the batch set.
-    std::map<std::string, std::string> variables;
-    std::vector<std::string> folders; // PUSHD's stack of host folders
+    bool goto_taken = false;     // a GOTO left the block or loop it ran in
+    bool batch_lost = false;     // the running batch file can no longer be read
+    // The environment by upper-case name, read from the process's at first use. SET also writes
+    // the process's own, so that started programs inherit what the batch set.
+    bool environment_read = false;
+    std::map<std::string, CmdVariable> variables;
+    std::vector<std::map<std::string, CmdVariable>> saved; // SETLOCAL's stack
+    std::vector<std::string> folders;                      // PUSHD's stack of host folders
     CmdBatch* batch = nullptr;
     int call_depth = 0;
+    // The last batch file read, kept while the file is unchanged: every line is looked up again
+    // by path, but read again only when the file is another or has changed.
+    struct {
+        std::string host;
+        unsigned long long device = 0, inode = 0, size = 0, changed_ns = 0;
+        std::string bytes;
+    } file_cache;
 };
 
 // Runs one command line (outside any batch file: no percent expansion of %0..%9). Returns the
