@@ -8,7 +8,11 @@
 #   run 2: datafile.dat missing beside the program (but present in the starting folder): the
 #          three error lines, the closing prompt, exit 0;
 #   run 3: at the prompt, a letter with no drive, the system drive, an empty answer and a long
-#          answer, each followed by the prompt again; then the close box ends the program.
+#          answer, each followed by the prompt again; then the close box ends the program;
+#   run 4: the stick pulled out (its folder moved away) right after the answer, while the
+#          commands run: nothing hangs, the closing banner, exit 0, nothing lost.
+# The stick of run 1 carries hostile names: percent signs, "&", carets and parentheses, a program
+# posing as a folder, and the virus's hiding folder with a blank name.
 #
 # Usage: recovery_e2e.sh PROGRAM HOST-TOOLS-DIR   (PROGRAM ending in .exe runs under Wine: run 1
 # only, through a drive letter of the Wine prefix, and without the attribute checks)
@@ -90,6 +94,15 @@ make_stick() {
         >"$stick/Documents.lnk"
     printf 'L\0\0\0 wscript.exe //e:vbscript virus.vbs\n' >"$stick/Pictures.lnk"
     printf 'CreateObject("WScript.Shell").Run "cmd"\r\n' >"$stick/virus.vbs"
+    # Names that cmd treats specially, and a program posing as the hidden folder Music.
+    printf 'v1' >"$stick/100%.vbs"
+    printf 'v2' >"$stick/%PATH% & x^y (1).js"
+    printf 'MZ' >"$stick/Music.exe"
+    printf 'user data' >"$stick/report 100% & more.txt"
+    # The hiding folder: a no-break space as its name, the user's holiday photos inside.
+    nbsp=$(printf '\xc2\xa0')
+    mkdir -p "$stick/$nbsp/Holiday"
+    head -c 3000 /dev/urandom >"$stick/$nbsp/Holiday/beach.jpg"
 
     attrib_set "$stick/Documents" 0x6
     attrib_set "$stick/Documents/report.txt" 0x2
@@ -103,7 +116,8 @@ make_stick() {
     attrib_set "$stick/System Volume Information" 0x6
 
     (cd "$stick" && sha256sum "Documents/report.txt" "Documents/Old/draft.txt" "Music/song.mp3" \
-        "photo.jpg" "notes.txt" "My notes.lnk") >"$work/user-files.sha256"
+        "photo.jpg" "notes.txt" "My notes.lnk" "report 100% & more.txt") >"$work/user-files.sha256"
+    (cd "$stick/$nbsp" && sha256sum "Holiday/beach.jpg") >"$work/hidden-files.sha256"
 }
 
 # --- Run 1: the whole job ---------------------------------------------------------------------
@@ -148,12 +162,19 @@ keep closing-banner
 quarantine=$stick/UNVEILO-QUARANTINE
 # Wine's findstr is a stub that searches nothing, so there the batch judges shortcuts by their
 # names only and leaves Pictures.lnk (a script starter by its contents) where it is.
-virus_files="autorun.inf Documents.lnk Pictures.lnk virus.vbs"
-[ "$wine" = 1 ] && virus_files="autorun.inf Documents.lnk virus.vbs"
-for name in $virus_files; do
+virus_files=(autorun.inf Documents.lnk Pictures.lnk virus.vbs 100%.vbs "%PATH% & x^y (1).js"
+             Music.exe)
+[ "$wine" = 1 ] && virus_files=(autorun.inf Documents.lnk virus.vbs 100%.vbs
+                                "%PATH% & x^y (1).js" Music.exe)
+for name in "${virus_files[@]}"; do
     [ -e "$stick/$name" ] && fail "$name is still in the root"
     [ -f "$quarantine/$name.quarantined" ] || fail "$name is not in the quarantine"
 done
+# Wine's cmd lists nothing for a quoted wildcard, so there the hiding folder stays as it is.
+restored=$stick
+[ "$wine" = 1 ] && restored=$stick/$nbsp
+(cd "$restored" && sha256sum --quiet -c "$work/hidden-files.sha256") ||
+    fail "the hiding folder's photos are not in $restored"
 [ -f "$quarantine/README-UNVEILO.txt" ] || fail "no note in the quarantine"
 (cd "$stick" && sha256sum --quiet -c "$work/user-files.sha256") || fail "a user's file changed"
 if [ "$wine" = 0 ]; then
@@ -226,3 +247,27 @@ grep -q '^Checking q:\\ *$' "$work/screen.txt" || fail "the long answer was not 
 "$tools/unveilo_x11_close" "$window"
 x11_wait_exit
 echo "run 3: no drive, system drive, empty and long answers, close box at the prompt: ok"
+
+# --- Run 4: the stick pulled out while the commands run -------------------------------------
+rm -rf "$stick" "$work/pulled"
+make_stick
+# Enough entries that the attribute sweep is still running when the stick goes.
+mkdir -p "$stick/many"
+(cd "$stick/many" && seq 20000 | xargs touch)
+export UNVEILO_DRIVE_E=$stick
+start_program
+x11_expect_line '^Enter USB Drive letter : '
+answer e
+mv "$stick" "$work/pulled"
+x11_expect_line '^Check your files in the USB\.\.\.'
+xdotool key --window "$window" space 2>/dev/null
+x11_expect_line '^Press any key to continue$'
+xdotool key --window "$window" space 2>/dev/null
+x11_wait_exit
+[ "$(find "$work/pulled/many" -type f | wc -l)" = 20000 ] || fail "files were lost on the pulled stick"
+for name in "${virus_files[@]}"; do
+    [ -e "$work/pulled/$name" ] || [ -e "$work/pulled/UNVEILO-QUARANTINE/$name.quarantined" ] ||
+        fail "$name was lost"
+done
+(cd "$work/pulled" && sha256sum --quiet -c "$work/user-files.sha256") || fail "a user's file changed"
+echo "run 4: stick pulled out during the commands: closing banner, exit 0, nothing lost: ok"

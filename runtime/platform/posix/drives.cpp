@@ -168,8 +168,10 @@ bool dos_to_host_path(const char* dos, std::string& host) {
 bool host_to_dos_path(const std::string& host, std::string& dos) {
     char best = 0;
     size_t best_length = 0;
+    // One look at the mount table for all 26 letters.
+    const std::vector<std::string> removable = drive_removable_mounts(read_mount_table());
     for (char letter = 'A'; letter <= 'Z'; ++letter) {
-        std::string root = drive_root(letter);
+        std::string root = drive_root_with(letter, removable);
         if (root.empty()) continue;
         size_t length = root == "/" ? 0 : root.size();
         bool inside = length == 0 || host == root || host.compare(0, length + 1, root + "/") == 0;

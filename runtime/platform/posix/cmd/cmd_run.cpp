@@ -134,8 +134,14 @@ std::optional<std::string> lookup(CmdState& state, const std::string& name) {
     }
     if (key == "ERRORLEVEL") return std::to_string(state.errorlevel);
     if (key == "CD") {
+        // The DOS form of the last folder asked for is kept: a FOR takes it for every value.
         char buffer[4096];
-        return getcwd(buffer, sizeof buffer) != nullptr ? cmd_host_to_dos(buffer) : std::string();
+        if (getcwd(buffer, sizeof buffer) == nullptr) return std::string();
+        if (state.cd_host != buffer) {
+            state.cd_host = buffer;
+            state.cd_dos = cmd_host_to_dos(buffer);
+        }
+        return state.cd_dos;
     }
     read_environment(state);
     const auto found = state.variables.find(key);
@@ -368,25 +374,33 @@ bool read_physical(CmdState& state, CmdBatch& batch, std::string& line) {
     return true;
 }
 
-// GOTO and CALL look for a label from the current line to the end, then from the start.
+// GOTO and CALL look for a label from the current line to the end, then from the start. Labels
+// are ASCII, so the file's bytes are searched as they are.
 bool find_label(CmdState& state, CmdBatch& batch, const std::string& label) {
-    const off_t from = batch.offset;
-    CmdBatch scan = batch;
+    std::string first;
+    CmdBatch probe = batch;
+    probe.offset = 0;
+    if (!read_physical(state, probe, first)) return false; // brings the file up to date
+    const std::string& bytes = state.file_cache.bytes;
+    const size_t from = std::min(size_t(batch.offset), bytes.size());
     for (int pass = 0; pass < 2; ++pass) {
-        scan.offset = pass == 0 ? from : 0;
-        std::string line;
-        while (read_physical(state, scan, line)) {
-            if (pass == 1 && scan.offset > from) break;
-            size_t i = line.find_first_not_of(" \t,;=@");
-            if (i == std::string::npos || line[i] != ':') continue;
-            ++i;
-            const size_t end = line.find_first_of(" \t,;=+:&<>|", i);
-            if (cmd_iequals(line.substr(i, end == std::string::npos ? end : end - i), label)) {
-                batch.offset = scan.offset;
-                return true;
+        size_t at = pass == 0 ? from : 0;
+        const size_t stop = pass == 0 ? bytes.size() : from;
+        while (at < stop) {
+            size_t end = bytes.find('\n', at);
+            if (end == std::string::npos) end = bytes.size();
+            size_t i = bytes.find_first_not_of(" \t,;=@", at);
+            if (i < end && bytes[i] == ':') {
+                ++i;
+                size_t last = bytes.find_first_of(" \t,;=+:&<>|\r\n", i);
+                if (last == std::string::npos || last > end) last = end;
+                if (cmd_iequals(std::string_view(bytes).substr(i, last - i), label)) {
+                    batch.offset = off_t(end == bytes.size() ? end : end + 1);
+                    return true;
+                }
             }
+            at = end + 1;
         }
-        if (state.batch_lost) return false;
     }
     return false;
 }
@@ -800,8 +814,15 @@ bool read_logical(CmdState& state, CmdBatch& batch, CmdParse& parsed, std::strin
         }
         parsed = cmd_parse_line(line);
         if (!parsed.incomplete) break;
-        if (!read_physical(state, batch, raw)) break; // an unclosed block at the end is dropped
-        line += "\n" + expand(state, raw, &fatal);
+        // Only a ")" can close the block: lines without one are taken in without a new parse.
+        do {
+            if (!read_physical(state, batch, raw)) {
+                parsed.commands.clear(); // an unclosed block at the end is dropped
+                shown = line;
+                return true;
+            }
+            line += "\n" + expand(state, raw, &fatal);
+        } while (!fatal && raw.find(')') == std::string::npos);
     }
     shown = line;
     return true;
@@ -845,14 +866,32 @@ bool cmd_dos_to_host(const std::string& dos, std::string& host) {
         errno = ENAMETOOLONG;
         return false;
     }
-    // Windows drops the dots and spaces that end a path's last part: "Photos." is "Photos".
-    std::string trimmed = dos;
-    while (!trimmed.empty() && (trimmed.back() == '.' || trimmed.back() == ' ')) {
-        const size_t cut = trimmed.find_last_of("\\/:");
-        const std::string last = trimmed.substr(cut == std::string::npos ? 0 : cut + 1);
-        if (last == "." || last == "..") break;
-        trimmed.pop_back();
+    // Windows' path rules: "." goes, ".." goes up but never above the drive's root, a part that
+    // ends in one point loses it, and the points and spaces that end the last part go.
+    size_t start = dos.size() >= 2 && dos[1] == ':' ? 2 : 0;
+    std::string trimmed = dos.substr(0, start);
+    const bool absolute = start < dos.size() && (dos[start] == '\\' || dos[start] == '/');
+    if (absolute) trimmed.push_back('\\');
+    std::vector<std::string> parts;
+    for (size_t at = start; at <= dos.size();) {
+        size_t end = dos.find_first_of("\\/", at);
+        if (end == std::string::npos) end = dos.size();
+        std::string part = dos.substr(at, end - at);
+        const bool last = end == dos.size();
+        if (part == "..") {
+            if (!parts.empty() && parts.back() != "..") parts.pop_back();
+            else if (!absolute) parts.push_back(part);
+        } else if (part != "." && !part.empty()) {
+            if (last) {
+                while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.pop_back();
+            } else if (part.size() >= 2 && part.back() == '.' && part[part.size() - 2] != '.') {
+                part.pop_back();
+            }
+            if (!part.empty()) parts.push_back(part);
+        }
+        at = end + 1;
     }
+    for (size_t i = 0; i < parts.size(); ++i) trimmed += (i ? "\\" : "") + parts[i];
     if (trimmed.empty() && !dos.empty()) trimmed = ".";
     errno = ENOENT;
     if (!dos_to_host_path(trimmed.c_str(), host)) return false;

@@ -28,6 +28,7 @@ struct CmdState {
     std::vector<std::string> folders;                      // PUSHD's stack of host folders
     CmdBatch* batch = nullptr;
     int call_depth = 0;
+    std::string cd_host, cd_dos; // the current folder, and %CD% for it
     // The last batch file read, kept while the file is unchanged: every line is looked up again
     // by path, but read again only when the file is another or has changed.
     struct {
