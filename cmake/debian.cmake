@@ -47,6 +47,8 @@ install(FILES ${UNVEILO_ICON_SVG} DESTINATION share/icons/hicolor/scalable/apps)
 install(FILES ${debian_dir}/unveilo.1.gz DESTINATION share/man/man1)
 install(FILES ${debian_dir}/copyright ${debian_dir}/changelog.Debian.gz
         DESTINATION ${UNVEILO_DOC_DIR})
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/linux/lintian-overrides
+        DESTINATION share/lintian/overrides RENAME unveilo)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME unveilo)
