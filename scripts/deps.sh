@@ -55,17 +55,20 @@ ensure_i386_wine() {
 
 # What building and running the Linux program needs.
 # The glyph tables are generated at build time from console-data's and console-setup-linux's
-# PSF fonts by a Python script.
+# PSF fonts by a Python script; the icons from the SVG by rsvg-convert and icotool.
 RUN_PACKAGES=(g++ cmake ninja-build pkg-config python3 freeglut3-dev libgl-dev libglu1-mesa-dev
-              libx11-dev x11-utils console-data console-setup-linux)
+              libx11-dev x11-utils console-data console-setup-linux librsvg2-bin icoutils)
 
 # What the whole test suite needs on top: test and benchmark libraries, sanitizer and fuzzer
 # run-times, the Windows cross-compilers, Wine, a virtual X server, and the tools that make and
-# read FAT images for the vfat attribute test.
+# read FAT images for the vfat attribute test; and what the releases need (see below), since the
+# test run builds and installs them.
 TEST_PACKAGES=("${RUN_PACKAGES[@]}" googletest libgtest-dev libbenchmark-dev clang
                libclang-rt-14-dev clang-format g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine
-               wine64 xvfb xauth xdotool x11-apps imagemagick attr dosfstools mtools)
+               wine64 xvfb xauth xdotool x11-apps imagemagick attr dosfstools mtools
+               dpkg-dev lintian zip)
 
-# What the Windows release needs: the 32-bit cross-compiler and zip.
-PACKAGE_PACKAGES=(cmake ninja-build python3 console-data console-setup-linux g++-mingw-w64-i686
-                  binutils-mingw-w64-i686 zip)
+# What the releases need: the 32-bit cross-compiler and zip for the Windows zip; the Linux build,
+# dpkg-shlibdeps (dpkg-dev) and lintian for the Debian package.
+PACKAGE_PACKAGES=("${RUN_PACKAGES[@]}" g++-mingw-w64-i686 binutils-mingw-w64-i686 zip dpkg-dev
+                  lintian)

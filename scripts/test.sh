@@ -63,7 +63,36 @@ if ensure_i386_wine; then
     tools/e2e/recovery_e2e.sh build/windows-x86/unveilo.exe build/linux/tools
 fi
 
-step "release: the Windows zip"
+step "windows resources of both builds; a start from a folder named outside the ANSI code page"
+cmake --build --preset windows-x64 -j "$jobs" --target unveilo unveilo_tests
+tools/windows_resources_check.sh build/windows-x64/unveilo.exe build/windows-x64
+tools/windows_resources_check.sh build/windows-x86/unveilo.exe build/windows-x86
+# The program, whose manifest asks for UTF-8 ANSI calls; and the unit test of the change to the
+# executable's directory in a program without that manifest, where only the wide calls help.
+tools/e2e/non_ansi_folder_e2e.sh build/windows-x64/unveilo.exe build/linux/tools
+non_ansi=$(mktemp -d)/Загрузки
+mkdir -p "$non_ansi"
+cp build/windows-x64/tests/unveilo_tests.exe "$non_ansi/"
+tools/wine-run.sh "$non_ansi/unveilo_tests.exe" \
+    --gtest_filter='platform_enter_executable_directory.*:platform_directory_length.*'
+rm -rf "$(dirname "$non_ansi")"
+
+step "release: the Windows zip and the Debian package"
 scripts/package.sh
+(cd dist && sha256sum -c SHA256SUMS)
+
+step "debian package: installed, the recovery test against /usr/bin/unveilo, removed"
+# In a subshell of its own, whose exit trap removes the package again whatever happened.
+(
+    sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    deb=$(find dist -maxdepth 1 -name 'unveilo_*.deb' | head -n 1)
+    trap '$sudo env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq unveilo >/dev/null' EXIT
+    $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+        "./$deb" >/dev/null
+    [ "$(readlink -f /usr/bin/unveilo)" = /usr/lib/unveilo/unveilo ]
+    tools/e2e/recovery_e2e.sh /usr/bin/unveilo build/linux/tools
+    tools/e2e/no_display_e2e.sh /usr/bin/unveilo
+)
 
 step "all suites passed"

@@ -2,7 +2,6 @@
 #include "runtime/core/runtime.h"
 
 #include <ctime>
-#include <string>
 #include <thread>
 
 #include "runtime/base/control.h"
@@ -33,15 +32,6 @@ int64_t day_time_base_ms = 0;
 
 constexpr int64_t DAY_MS = 86400000;
 constexpr double BIOS_TICKS_PER_MS = 0.0182; // the PC timer's 18.2 Hz
-
-// The executable's directory: everything up to the last separator, keeping "X:" of a bare
-// drive path.
-std::string executable_directory() {
-    std::string path = platform_executable_path();
-    size_t cut = path.find_last_of("\\/:");
-    if (cut == std::string::npos) return path;
-    return path[cut] == ':' ? path.substr(0, cut + 1) : path.substr(0, cut);
-}
 
 // Waits for the wall-clock second to change so that the tick count and the time of day start
 // in step with each other.
@@ -132,7 +122,9 @@ void display_thread() {
 }
 
 int runtime_main(int argc, char** argv, ProgramMain program, WindowMain window) {
-    platform_chdir(executable_directory().c_str());
+    // Relative paths (the program's datafile.dat) resolve against the executable's directory,
+    // whatever folder the program was started from.
+    platform_enter_executable_directory();
     startup_count_environment();
 
     conv_memory_init();

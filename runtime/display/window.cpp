@@ -3,6 +3,7 @@
 
 #include <GL/freeglut.h>
 
+#include <cstdio>
 #include <string>
 
 #include "runtime/display/present.h"
@@ -29,6 +30,13 @@ void on_close() {
 } // namespace
 
 int window_main(int argc, char** argv) {
+    // Without a desktop the window library would end the process with a message of its own that
+    // names neither the program nor what is missing: one plain sentence instead, status 1.
+    std::string missing = platform_desktop_missing();
+    if (!missing.empty()) {
+        std::fprintf(stderr, "%s\n", missing.c_str());
+        platform_exit(1);
+    }
     glutInit(&argc, argv);
     glutInitDisplayMode(WINDOW_DISPLAY_MODE);
     glutInitWindowSize(INITIAL_WIDTH, INITIAL_HEIGHT);

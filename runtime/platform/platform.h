@@ -33,6 +33,14 @@ std::string platform_executable_path();
 
 // Changes the working directory; false when the directory cannot be entered.
 bool platform_chdir(const char* path);
+// Makes the executable's directory (platform_directory_length of its path) the working
+// directory. Windows asks for the path and changes directory with the UTF-16 calls, so that a
+// folder named with characters outside the ANSI code page works too. False when it fails.
+bool platform_enter_executable_directory();
+// Empty when the window system can be reached; otherwise one sentence for the user saying that
+// the program needs a desktop session and why none was found (POSIX: no DISPLAY, or a display
+// that cannot be opened). Windows programs always run in one.
+std::string platform_desktop_missing();
 
 // Sets (or, with a null value, removes) a variable of the process environment, so that a process
 // started afterwards inherits it; false when the environment refuses it.

@@ -115,6 +115,20 @@ TEST(platform_chdir, enters_directories_and_reports_failure) {
     fs::remove_all(dir);
 }
 
+// Started from another folder (a shortcut's working directory), the program works in its own.
+// The check names only the program's file, so that it holds in a folder whose name the ANSI
+// calls cannot give (scripts/test.sh runs it from one under Wine, without a UTF-8 manifest).
+TEST(platform_enter_executable_directory, leaves_the_starting_folder_for_the_programs) {
+    fs::path saved = fs::current_path();
+    fs::path elsewhere = fs::temp_directory_path();
+    fs::current_path(elsewhere);
+    ASSERT_TRUE(platform_enter_executable_directory());
+    EXPECT_FALSE(fs::equivalent(fs::current_path(), elsewhere)) << fs::current_path();
+    fs::path name = fs::path(platform_executable_path()).filename();
+    EXPECT_TRUE(fs::exists(name)) << name << " is not in " << fs::current_path();
+    fs::current_path(saved);
+}
+
 TEST(platform_fpu_extended_precision, long_double_keeps_its_mantissa) {
     platform_fpu_extended_precision();
     // With a 53-bit precision control the sum rounds back to 1 whenever long double is wider

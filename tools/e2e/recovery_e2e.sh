@@ -17,7 +17,7 @@
 # Usage: recovery_e2e.sh PROGRAM HOST-TOOLS-DIR   (PROGRAM ending in .exe runs under Wine: run 1
 # only, through a drive letter of the Wine prefix, and without the attribute checks)
 set -euo pipefail
-program=$(realpath "$1")
+program=$(realpath -s "$1") # an installed link (/usr/bin/unveilo) is started as the link
 tools=$(realpath "$2")
 here=$(cd "$(dirname "$0")" && pwd)
 title="Unveilo - Created by the Unveilo project"
@@ -209,7 +209,7 @@ echo "run 1: attributes cleared, temp.bat gone, virus quarantined, user's files 
 # --- Run 2: datafile.dat missing beside the program ---------------------------------------------
 mkdir -p "$work/bare"
 cp "$program" "$work/bare/"
-cp "$(dirname "$program")/datafile.dat" "$work/" # in the starting folder, which must not count
+cp "$(dirname "$(realpath "$program")")/datafile.dat" "$work/" # in the starting folder: no use
 start_program "$work/bare/$(basename "$program")"
 x11_expect_line '^Program will exit now$'
 for line in '^Error : Datafile\.dat does not found$' '^Reinstall or get new copy of software$'; do

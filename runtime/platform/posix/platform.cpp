@@ -1,6 +1,7 @@
 // POSIX back end: Linux builds run the run-time for development and tests; message boxes become
 // xmessage windows, or lines on standard error when there is no X display.
 #include "runtime/platform/platform.h"
+#include "runtime/platform/path_rules.h"
 
 #include <cerrno>
 #include <csetjmp>
@@ -150,6 +151,13 @@ std::string platform_executable_path() {
 
 bool platform_chdir(const char* path) {
     return chdir(path) == 0;
+}
+
+bool platform_enter_executable_directory() {
+    std::string path = platform_executable_path();
+    if (path.empty()) return false;
+    path.resize(platform_directory_length(path.data(), path.size()));
+    return chdir(path.c_str()) == 0;
 }
 
 bool platform_setenv(const char* name, const char* value) {

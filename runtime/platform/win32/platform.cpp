@@ -1,6 +1,7 @@
 // Windows back end: the system the program ships for. Test runs under Wine use the same code,
 // including the real MessageBoxA.
 #include "runtime/platform/platform.h"
+#include "runtime/platform/path_rules.h"
 
 #include <windows.h>
 
@@ -144,6 +145,17 @@ std::string platform_executable_path() {
 
 bool platform_chdir(const char* path) {
     return _chdir(path) == 0;
+}
+
+bool platform_enter_executable_directory() {
+    // The wide calls: with the ANSI ones a folder named outside the ANSI code page (a Cyrillic
+    // user name on an English Windows older than 1903, or Wine) comes back with '?' in it and
+    // cannot be entered. 32768 characters is the longest path Windows knows.
+    std::wstring path(32768, L'\0');
+    DWORD length = GetModuleFileNameW(nullptr, path.data(), DWORD(path.size()));
+    if (length == 0 || length >= path.size()) return false;
+    path.resize(platform_directory_length(path.data(), length));
+    return SetCurrentDirectoryW(path.c_str()) != 0;
 }
 
 bool platform_setenv(const char* name, const char* value) {

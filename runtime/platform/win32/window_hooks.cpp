@@ -132,3 +132,8 @@ void platform_window_fullscreen_style() {
     auto style = uint32_t(GetWindowLongPtrA(window, GWL_STYLE));
     restyle(window, LONG_PTR(window_fullscreen_style(style, window_resizable)));
 }
+
+// Every Windows program starts on a desktop, even one started from a service's session.
+std::string platform_desktop_missing() {
+    return {};
+}
