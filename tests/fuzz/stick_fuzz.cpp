@@ -23,11 +23,14 @@ namespace {
 
 // Pieces of names: what cmd treats specially, what other code pages bring, and the plain.
 const char* const PIECES[] = {
-    "a", "B", "7", " ", "%", "!", "^", "&", "(", ")", ";", ",", "=", "'", "`", "~", "[", "]",
-    "{", "}", "@", "#", "+", ".", "-", "\xc2\xa0", "\xd0\xb6", "\xe7\x85\xa7", "%PATH%", "%~d0",
-    "call", "if", "exist", "x", "Photos", "photos"};
-const char* const ENDINGS[] = {".vbs", ".js", ".json", ".lnk", ".exe", ".txt", ".inf", "",
-                               ".bat", ".JS",  ".scr", ".WSF", ".cmd"};
+    "a",      "B",    "7",    " ",  "%",        "!",        "^",
+    "&",      "(",    ")",    ";",  ",",        "=",        "'",
+    "`",      "~",    "[",    "]",  "{",        "}",        "@",
+    "#",      "+",    ".",    "-",  "\xc2\xa0", "\xd0\xb6", "\xe7\x85\xa7",
+    "%PATH%", "%~d0", "call", "if", "exist",    "x",        "Photos",
+    "photos"};
+const char* const ENDINGS[] = {".vbs", ".js",  ".json", ".lnk", ".exe", ".txt", ".inf",
+                               "",     ".bat", ".JS",   ".scr", ".WSF", ".cmd"};
 const char* const SCRIPTS[] = {".vbs", ".vbe", ".js", ".jse", ".wsf"};
 const char* const PROGRAMS[] = {".exe", ".scr", ".pif", ".com", ".cmd", ".bat", ".lnk"};
 
@@ -68,8 +71,8 @@ std::string read_all(const fs::path& path) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const fs::path base = fs::temp_directory_path() / ("stick_fuzz." +
-                                                              std::to_string(getpid()));
+    static const fs::path base =
+        fs::temp_directory_path() / ("stick_fuzz." + std::to_string(getpid()));
     static const std::string batch = read_all(UNVEILO_SOURCE_DIR "/datafile.dat");
     const fs::path stick = base / "stick";
     const std::string hiding = (size > 0 && data[0] & 1) ? "\xc2\xa0" : "   ";
@@ -146,8 +149,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::string part = stem;
         if (part.size() >= 2 && part.back() == '.' && part[part.size() - 2] != '.') part.pop_back();
         const auto folder = root.find(upper(part));
-        const bool beside = !stem.empty() && stem != "." && stem != ".." &&
-                            folder != root.end() && folder->second->folder;
+        const bool beside = !stem.empty() && stem != "." && stem != ".." && folder != root.end() &&
+                            folder->second->folder;
         leftover[e] = cmd_iequals(e->name, "autorun.inf") ||
                       one_of(ext, SCRIPTS, sizeof SCRIPTS / sizeof *SCRIPTS) ||
                       (beside && one_of(ext, PROGRAMS, sizeof PROGRAMS / sizeof *PROGRAMS));
@@ -183,8 +186,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!e.folder) before.insert(e.content);
     for (const auto& item : fs::recursive_directory_iterator(stick)) {
         const std::string name = item.path().filename().string();
-        if (!item.is_regular_file() || name == "temp.bat" || name == "README-UNVEILO.txt")
-            continue;
+        if (!item.is_regular_file() || name == "temp.bat" || name == "README-UNVEILO.txt") continue;
         after.insert(read_all(item.path()));
     }
     if (before != after) fail("no file is lost, changed or doubled", entries, output);

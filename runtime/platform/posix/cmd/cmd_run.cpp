@@ -879,8 +879,10 @@ bool cmd_dos_to_host(const std::string& dos, std::string& host) {
         std::string part = dos.substr(at, end - at);
         const bool last = end == dos.size();
         if (part == "..") {
-            if (!parts.empty() && parts.back() != "..") parts.pop_back();
-            else if (!absolute) parts.push_back(part);
+            if (!parts.empty() && parts.back() != "..")
+                parts.pop_back();
+            else if (!absolute)
+                parts.push_back(part);
         } else if (part != "." && !part.empty()) {
             if (last) {
                 while (!part.empty() && (part.back() == '.' || part.back() == ' ')) part.pop_back();
