@@ -27,7 +27,6 @@ import tempfile
 sys.dont_write_bytecode = True  # no __pycache__ left in the tests folder
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import make_lnk  # noqa: E402
-import model_cleanup  # noqa: E402
 
 QUARANTINE = "UNVEILO-QUARANTINE"
 NOTE = QUARANTINE + "/README-UNVEILO.txt"
@@ -289,10 +288,9 @@ def judge(entries, before, after, output, wine, condition, stick, in_place):
 
 
 class Interpreter:
-    def __init__(self, cmd, wine, work, model=None):
+    def __init__(self, cmd, wine, work):
         # wine: judged as under Wine (no content rules, no attributes).
-        self.cmd, self.wine, self.model = cmd, wine or model == "no-findstr", model
-        self.broken = frozenset()
+        self.cmd, self.wine = cmd, wine
         if wine:
             self.exe = "wine"
             if os.path.exists("/usr/lib/wine/wine64"):
@@ -307,12 +305,6 @@ class Interpreter:
             subprocess.run([self.server, "-p"], env=self.env)
 
     def run(self, stick, cwd):
-        if self.model:
-            search = content_hits if self.model == "findstr" else None
-            try:
-                return "\n".join(model_cleanup.clean(stick, search, self.broken)) + "\n"
-            except OSError as error:
-                return "(stopped half-way: %s)" % error
         if self.wine:
             drive = os.path.join(self.env["WINEPREFIX"], "dosdevices", "e:")
             if os.path.lexists(drive):
@@ -329,7 +321,7 @@ class Interpreter:
             return "(hung: stopped after 60 s)"
 
     def close(self):
-        if self.wine and not self.model:
+        if self.wine:
             subprocess.run([self.server, "-k"], env=self.env, stderr=subprocess.DEVNULL)
 
 
@@ -425,35 +417,12 @@ def run_all(interp, conditions, layouts, batch, work, keep, show=True):
     return verdicts
 
 
-def self_test(interp, conditions, batch, work):
-    """Each fault of model_cleanup.BREAKS must fail some case of the corpus."""
-    verdicts = []
-    # Without content search or attributes to judge, those two faults change nothing to see.
-    unseen = {"lnk-content", "svi"} if interp.wine else set()
-    for broken in sorted(model_cleanup.BREAKS - unseen):
-        interp.broken = frozenset([broken])
-        caught = [case for verdict, case, _ in run_all(interp, conditions, None, batch, work,
-                                                       False, show=False)
-                  if verdict == "FAIL"]
-        verdict = "PASS" if caught else "FAIL"
-        print("%s self-test/%s: %s" % (verdict, broken, "caught by " + ", ".join(caught[:4])
-                                       if caught else "no case of the corpus catches it"))
-        verdicts.append((verdict, broken, []))
-    interp.broken = frozenset()
-    return verdicts
-
-
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     which = parser.add_mutually_exclusive_group(required=True)
     which.add_argument("--cmd", help="path of unveilo-cmd")
     which.add_argument("--wine", action="store_true", help="run under Wine's cmd")
-    which.add_argument("--model", choices=["findstr", "no-findstr"],
-                       help="run the Python reference of the rules instead, to check the "
-                       "harness (no-findstr: judged as under Wine)")
-    parser.add_argument("--self-test", action="store_true",
-                        help="with --model: also show that each broken rule fails some case")
     parser.add_argument("--batch", default=os.path.join(here, "..", "..", "datafile.dat"))
     parser.add_argument("--full", action="store_true", help="also on sticks with no room")
     parser.add_argument("--write-protected", action="store_true",
@@ -462,8 +431,6 @@ def main():
     parser.add_argument("--keep", action="store_true",
                         help="keep the sticks of failed runs (with output.txt) in the work folder")
     args = parser.parse_args()
-    if args.self_test and not args.model:
-        parser.error("--self-test needs --model")
     conditions = ["normal"] + [c for c, on in (("full", args.full),
                                                ("write-protected", args.write_protected)) if on]
     verdicts = [("FAIL", "shortcut corpus", [r]) for r in check_shortcut_variants()]
@@ -475,11 +442,9 @@ def main():
         return 1 if verdicts else 0
     work = tempfile.mkdtemp(prefix="stick-corpus.")
     batch = os.path.abspath(args.batch)
-    interp = Interpreter(args.cmd and os.path.abspath(args.cmd), args.wine, work, args.model)
+    interp = Interpreter(args.cmd and os.path.abspath(args.cmd), args.wine, work)
     try:
         verdicts += run_all(interp, conditions, args.layout, batch, work, args.keep)
-        if args.self_test:
-            verdicts += self_test(interp, conditions, batch, work)
     finally:
         interp.close()
         if not args.keep:
