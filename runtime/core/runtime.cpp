@@ -1,13 +1,13 @@
 // Start-up in its fixed order, and the threads it starts.
 #include "runtime/core/runtime.h"
 
-#include <ctime>
 #include <string>
 #include <thread>
 
 #include "runtime/base/control.h"
 #include "runtime/base/run_state.h"
 #include "runtime/base/wake.h"
+#include "runtime/core/clock.h"
 #include "runtime/core/frame.h"
 #include "runtime/core/startup.h"
 #include "runtime/display/compose.h"
@@ -27,13 +27,6 @@
 
 namespace {
 
-// Both written once by start-up before the display thread exists.
-int64_t clock_base_ms = 0;
-int64_t day_time_base_ms = 0;
-
-constexpr int64_t DAY_MS = 86400000;
-constexpr double BIOS_TICKS_PER_MS = 0.0182; // the PC timer's 18.2 Hz
-
 // The executable's directory: everything up to the last separator, keeping "X:" of a bare
 // drive path.
 std::string executable_directory() {
@@ -41,23 +34,6 @@ std::string executable_directory() {
     size_t cut = path.find_last_of("\\/:");
     if (cut == std::string::npos) return path;
     return path[cut] == ':' ? path.substr(0, cut + 1) : path.substr(0, cut);
-}
-
-// Waits for the wall-clock second to change so that the tick count and the time of day start
-// in step with each other.
-void clock_align() {
-    std::time_t first = std::time(nullptr);
-    std::time_t now = first;
-    if (first != std::time_t(-1)) {
-        while (now == first) {
-            platform_sleep_ms(1);
-            now = std::time(nullptr);
-        }
-    }
-    clock_base_ms = clock_ms();
-    if (const std::tm* local = now == std::time_t(-1) ? nullptr : std::localtime(&now))
-        day_time_base_ms =
-            (int64_t(local->tm_sec) + local->tm_hour * 3600 + local->tm_min * 60) * 1000;
 }
 
 void program_thread_main(ProgramMain program) {
@@ -84,8 +60,7 @@ int64_t clock_ms() {
 }
 
 void bios_ticks_update() {
-    int64_t t = (clock_ms() - clock_base_ms + day_time_base_ms) % DAY_MS;
-    auto ticks = uint32_t(double(t) * BIOS_TICKS_PER_MS);
+    uint32_t ticks = clock_bios_ticks(clock_bases, clock_ms());
     conv_store8(BIOS_TIMER_TICKS, uint8_t(ticks));
     conv_store8(BIOS_TIMER_TICKS + 1, uint8_t(ticks >> 8));
     conv_store8(BIOS_TIMER_TICKS + 2, uint8_t(ticks >> 16));
@@ -138,7 +113,7 @@ int runtime_main(int argc, char** argv, ProgramMain program, WindowMain window) 
     conv_memory_init();
     str_engine_reset();
     startup_strings(argc, argv);
-    clock_align();
+    clock_startup();
     keys_reset();
     keys_startup();
     display_reset();
