@@ -37,6 +37,7 @@ std::string executable_directory() {
 }
 
 void program_thread_main(ProgramMain program) {
+    platform_thread_name("program");
     program_run(program);
 }
 
@@ -67,6 +68,7 @@ void bios_ticks_update() {
 }
 
 void timer_thread_main() {
+    platform_thread_name("timer");
     // Timer traps would need a thousand checks a second here; with no trap that can be armed
     // the thread only has to notice the stop request.
     while (run_state.stop_requested.load(std::memory_order_acquire) == 0)
@@ -74,14 +76,16 @@ void timer_thread_main() {
     run_state.parked_threads.fetch_or(2, std::memory_order_release);
 }
 
+// About 32 ms: the composition tick, and the one wake-up of the display thread in it.
+constexpr uint32_t DISPLAY_TICK_MS = 32;
+
 void display_thread() {
-    int toggle = 0;
+    platform_thread_name("display");
     for (;;) {
         if (run_state.exit_request_flags.load(std::memory_order_acquire) != 0 &&
             run_state.exit_polling.load(std::memory_order_relaxed) == 0)
             break;
         bios_ticks_update();
-        bool compose_now = false;
         int32_t shell = shell_running.load(std::memory_order_acquire);
         if (shell != 0) {
             if (shell == -1) {
@@ -90,17 +94,18 @@ void display_thread() {
             }
             // A shell command just started: one last frame, then stay out of the way.
             shell_running.store(-1, std::memory_order_release);
-            compose_now = true;
-        } else {
-            // One 16 ms sleep rather than 15 ms and then 1 ms: the same pace with half the
-            // wake-ups. A program that starts waiting for input cuts it short, so that
-            // what it has just printed is composed at once.
-            compose_now = display_idle_wait(16);
-            if (run_state.end_requested.load(std::memory_order_acquire) != 0) break;
-            toggle ^= 1;
+            display_tick();
+            continue;
         }
-        if (toggle == 1 || compose_now) display_tick();
-        if (shell_running.load(std::memory_order_relaxed) != 0 || toggle == 1) continue;
+        // One sleep a composition tick, rather than two 16 ms passes that compose on one and
+        // poll the lock keys on the other: the same pace with a third of the wake-ups (the lock
+        // keys cost none where the platform keeps their state from events). A program that
+        // starts waiting for input cuts the sleep short, so that what it has just printed is
+        // composed at once.
+        display_idle_wait(DISPLAY_TICK_MS);
+        if (run_state.end_requested.load(std::memory_order_acquire) != 0) break;
+        bios_ticks_update();
+        display_tick();
         lock_keys_sync();
     }
     exit_sequence();
