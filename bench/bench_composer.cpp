@@ -1,6 +1,7 @@
 // The frame composer on the start-up screen (80 x 25 cells, font 16, 640 x 400 pixels):
 //   full     every cell drawn, as after a screen change;
-//   one_cell one cell changed, so the previous frame is copied and one cell drawn;
+//   one_cell one cell changed: the recycled buffer, which shows a frame a few runs old, gets the
+//            cells that differ from it (one) drawn;
 //   idle     nothing changed: the comparison alone, no frame (the display thread's usual run).
 // and on graphics pages of 640 x 480 pixels:
 //   graphics_changed  one pixel changed on a 4-bit (mode 12) page: snapshot, comparison and a
@@ -55,10 +56,11 @@ void compose_one_cell(benchmark::State& state) {
     display_compose();
     present();
     ScreenImage& page = *screen_display_page();
+    // 26 letters in turn: the recycled buffer, a few frames old, shows another letter there.
     uint8_t character = 'a';
     for (auto _ : state) {
         image_cell_store(page, 2 * (12 * 80 + 40), character);
-        character = character == 'a' ? 'b' : 'a';
+        character = character == 'z' ? 'a' : uint8_t(character + 1);
         display_compose();
         present();
     }

@@ -1,12 +1,12 @@
 // Start-up in its fixed order, and the threads it starts.
 #include "runtime/core/runtime.h"
 
-#include <ctime>
 #include <thread>
 
 #include "runtime/base/control.h"
 #include "runtime/base/run_state.h"
 #include "runtime/base/wake.h"
+#include "runtime/core/clock.h"
 #include "runtime/core/frame.h"
 #include "runtime/core/startup.h"
 #include "runtime/display/compose.h"
@@ -26,31 +26,8 @@
 
 namespace {
 
-// Both written once by start-up before the display thread exists.
-int64_t clock_base_ms = 0;
-int64_t day_time_base_ms = 0;
-
-constexpr int64_t DAY_MS = 86400000;
-constexpr double BIOS_TICKS_PER_MS = 0.0182; // the PC timer's 18.2 Hz
-
-// Waits for the wall-clock second to change so that the tick count and the time of day start
-// in step with each other.
-void clock_align() {
-    std::time_t first = std::time(nullptr);
-    std::time_t now = first;
-    if (first != std::time_t(-1)) {
-        while (now == first) {
-            platform_sleep_ms(1);
-            now = std::time(nullptr);
-        }
-    }
-    clock_base_ms = clock_ms();
-    if (const std::tm* local = now == std::time_t(-1) ? nullptr : std::localtime(&now))
-        day_time_base_ms =
-            (int64_t(local->tm_sec) + local->tm_hour * 3600 + local->tm_min * 60) * 1000;
-}
-
 void program_thread_main(ProgramMain program) {
+    platform_thread_name("program");
     program_run(program);
 }
 
@@ -74,14 +51,14 @@ int64_t clock_ms() {
 }
 
 void bios_ticks_update() {
-    int64_t t = (clock_ms() - clock_base_ms + day_time_base_ms) % DAY_MS;
-    auto ticks = uint32_t(double(t) * BIOS_TICKS_PER_MS);
+    uint32_t ticks = clock_bios_ticks(clock_bases, clock_ms());
     conv_store8(BIOS_TIMER_TICKS, uint8_t(ticks));
     conv_store8(BIOS_TIMER_TICKS + 1, uint8_t(ticks >> 8));
     conv_store8(BIOS_TIMER_TICKS + 2, uint8_t(ticks >> 16));
 }
 
 void timer_thread_main() {
+    platform_thread_name("timer");
     // Timer traps would need a thousand checks a second here; with no trap that can be armed
     // the thread only has to notice the stop request.
     while (run_state.stop_requested.load(std::memory_order_acquire) == 0)
@@ -89,14 +66,16 @@ void timer_thread_main() {
     run_state.parked_threads.fetch_or(2, std::memory_order_release);
 }
 
+// About 32 ms: the composition tick, and the one wake-up of the display thread in it.
+constexpr uint32_t DISPLAY_TICK_MS = 32;
+
 void display_thread() {
-    int toggle = 0;
+    platform_thread_name("display");
     for (;;) {
         if (run_state.exit_request_flags.load(std::memory_order_acquire) != 0 &&
             run_state.exit_polling.load(std::memory_order_relaxed) == 0)
             break;
         bios_ticks_update();
-        bool compose_now = false;
         int32_t shell = shell_running.load(std::memory_order_acquire);
         if (shell != 0) {
             if (shell == -1) {
@@ -105,17 +84,18 @@ void display_thread() {
             }
             // A shell command just started: one last frame, then stay out of the way.
             shell_running.store(-1, std::memory_order_release);
-            compose_now = true;
-        } else {
-            // One 16 ms sleep rather than 15 ms and then 1 ms: the same pace with half the
-            // wake-ups. A program that starts waiting for input cuts it short, so that
-            // what it has just printed is composed at once.
-            compose_now = display_idle_wait(16);
-            if (run_state.end_requested.load(std::memory_order_acquire) != 0) break;
-            toggle ^= 1;
+            display_tick();
+            continue;
         }
-        if (toggle == 1 || compose_now) display_tick();
-        if (shell_running.load(std::memory_order_relaxed) != 0 || toggle == 1) continue;
+        // One sleep a composition tick, rather than two 16 ms passes that compose on one and
+        // poll the lock keys on the other: the same pace with a third of the wake-ups (the lock
+        // keys cost none where the platform keeps their state from events). A program that
+        // starts waiting for input cuts the sleep short, so that what it has just printed is
+        // composed at once.
+        display_idle_wait(DISPLAY_TICK_MS);
+        if (run_state.end_requested.load(std::memory_order_acquire) != 0) break;
+        bios_ticks_update();
+        display_tick();
         lock_keys_sync();
     }
     exit_sequence();
@@ -130,7 +110,7 @@ int runtime_main(int argc, char** argv, ProgramMain program, WindowMain window) 
     conv_memory_init();
     str_engine_reset();
     startup_strings(argc, argv);
-    clock_align();
+    clock_startup();
     keys_reset();
     keys_startup();
     display_reset();

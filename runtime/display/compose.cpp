@@ -1,6 +1,7 @@
 #include "runtime/display/compose.h"
 
 #include <cstring>
+#include <utility>
 
 #include "runtime/display/detail.h"
 #include "runtime/display/font.h"
@@ -69,6 +70,7 @@ void free_consumed(int32_t newest) {
         DisplayFrame& frame = compose_ring.slots[oldest];
         delete[] frame.pixels;
         frame.pixels = nullptr;
+        composer_state.shows[size_t(oldest)].text = false;
         oldest = ring_next(oldest);
         // Relaxed: the presenter only uses it to bound the slots it marks consumed.
         compose_ring.ring_oldest.store(oldest, std::memory_order_relaxed);
@@ -97,11 +99,15 @@ int32_t compose_take_slot(int32_t width, int32_t height) {
         if (old.consumed.load(std::memory_order_acquire) && old.byte_size == byte_size) {
             frame.pixels = old.pixels;
             old.pixels = nullptr;
+            // What the buffer shows goes with it.
+            std::swap(composer_state.shows[size_t(next)], composer_state.shows[size_t(oldest)]);
+            composer_state.shows[size_t(oldest)].text = false;
             compose_ring.ring_oldest.store(ring_next(oldest), std::memory_order_relaxed);
             return next;
         }
     }
     frame.pixels = new uint32_t[size_t(width) * size_t(height)];
+    composer_state.shows[size_t(next)].text = false;
     return next;
 }
 
@@ -175,10 +181,10 @@ struct TextPage {
 };
 
 // Draws one cell (and the cursor over it) into `pixels`, `stride` pixels a row.
-void draw_cell(uint32_t* pixels, int32_t stride, const TextPage& page, int32_t column, int32_t row,
+void draw_cell(uint32_t* pixels, int32_t stride, const TextPage& page,
+               const std::array<uint32_t, 256>& palette, int32_t column, int32_t row,
                uint8_t character, uint8_t attribute, int32_t blink_phase, bool cursor_here,
                int32_t cursor_first, int32_t cursor_last) {
-    const std::array<uint32_t, 256>& palette = composer_state.palette;
     int32_t foreground_index = attribute & 15;
     int32_t background_index = (attribute >> 4) & 7;
     uint32_t background = palette[size_t(background_index)];
@@ -210,128 +216,161 @@ void draw_cell(uint32_t* pixels, int32_t stride, const TextPage& page, int32_t c
     }
 }
 
-// Composes a text page into the next slot, redrawing only the cells that changed since the
-// previous frame while the composer's copies are valid. Returns true when a frame was composed
-// and published.
+// The state of the page as this run sees it: one snapshot of the cells and palette, so that what
+// is compared is exactly what is drawn and remembered even while the program thread keeps
+// printing, and the cursor and blink phase.
+struct TextLook {
+    const uint8_t* cells = nullptr;
+    size_t cell_bytes = 0;
+    bool any_blinking = false;
+    std::array<uint32_t, 256> palette{};
+    int32_t blink_phase = 0;
+    int32_t cursor_drawn = 0;
+    int32_t cursor_column = -1;
+    int32_t cursor_row = -1;
+    int32_t cursor_first = 0;
+    int32_t cursor_last = -1;
+};
+
+// Whether `shows` has the page's geometry, font and palette, so that its pixels can be brought up
+// to date cell by cell.
+bool same_frame_kind(const FrameShows& shows, const TextPage& page, const TextLook& look) {
+    return shows.text && shows.columns == page.columns && shows.rows == page.rows &&
+           shows.font == page.font && shows.cells.size() == look.cell_bytes &&
+           std::memcmp(shows.palette.data(), look.palette.data(), sizeof look.palette) == 0;
+}
+
+bool cursor_differs(const FrameShows& shows, const TextLook& look) {
+    if (look.cursor_drawn != shows.cursor_drawn) return true;
+    return look.cursor_drawn &&
+           (look.cursor_column != shows.cursor_column || look.cursor_row != shows.cursor_row ||
+            look.cursor_first != shows.cursor_first || look.cursor_last != shows.cursor_last);
+}
+
+// Whether a frame showing `shows` (of the same kind) has exactly the pixels of `look`. A phase
+// flip matters only where something shows it: a blinking cell, or the cursor.
+bool shows_look(const FrameShows& shows, const TextLook& look) {
+    return std::memcmp(shows.cells.data(), look.cells, look.cell_bytes) == 0 &&
+           !(look.any_blinking && look.blink_phase != shows.blink_phase) &&
+           !cursor_differs(shows, look);
+}
+
+// Draws into `pixels`, which show `shows`, every cell whose pixels differ from `look` (every cell
+// when `full`), and makes `shows` describe the result. Returns the number of cells drawn.
+int32_t draw_changes(uint32_t* pixels, int32_t stride, const TextPage& page, const TextLook& look,
+                     FrameShows& shows, bool full) {
+    bool blink_flip = look.blink_phase != shows.blink_phase;
+    bool cursor_changed = cursor_differs(shows, look);
+    const uint8_t* old = shows.cells.data();
+    size_t row_bytes = size_t(page.columns) * 2;
+    int32_t drawn = 0;
+    for (int32_t row = 0; row < page.rows; ++row) {
+        size_t row_start = size_t(row) * row_bytes;
+        bool cursor_row = cursor_changed && (row == look.cursor_row || row == shows.cursor_row);
+        // Most rows of an incremental run are unchanged: one comparison skips them.
+        if (!full && !blink_flip && !cursor_row &&
+            std::memcmp(look.cells + row_start, old + row_start, row_bytes) == 0)
+            continue;
+        for (int32_t column = 0; column < page.columns; ++column) {
+            size_t i = row_start + size_t(column) * 2;
+            uint8_t character = look.cells[i];
+            uint8_t attribute = look.cells[i + 1];
+            bool at_cursor = column == look.cursor_column && row == look.cursor_row;
+            if (!full && character == old[i] && attribute == old[i + 1] &&
+                !(blink_flip && (attribute & ATTRIBUTE_BLINK))) {
+                bool at_old_cursor = column == shows.cursor_column && row == shows.cursor_row;
+                if (!cursor_changed || !(at_cursor || at_old_cursor)) continue;
+            }
+            draw_cell(pixels, stride, page, look.palette, column, row, character, attribute,
+                      look.blink_phase, at_cursor && look.cursor_drawn, look.cursor_first,
+                      look.cursor_last);
+            ++drawn;
+        }
+    }
+    shows.text = true;
+    shows.columns = page.columns;
+    shows.rows = page.rows;
+    shows.font = page.font;
+    shows.cells.assign(look.cells, look.cells + look.cell_bytes);
+    shows.palette = look.palette;
+    shows.blink_phase = look.blink_phase;
+    shows.cursor_drawn = look.cursor_drawn;
+    shows.cursor_column = look.cursor_column;
+    shows.cursor_row = look.cursor_row;
+    shows.cursor_first = look.cursor_first;
+    shows.cursor_last = look.cursor_last;
+    return drawn;
+}
+
+// Composes a text page into the next slot when its pixels would differ from the newest frame's.
+// The slot's buffer, when recycled, still holds an older frame: only the cells that differ from
+// what it shows are drawn, so the cost follows what changed. Returns true when a frame was
+// composed and published.
 bool compose_text(const TextPage& page, int32_t frame_width, int32_t frame_height) {
     ComposerState& state = composer_state;
     const ScreenImage& image = *page.image;
-    // Relaxed: a change of compose_previous_valid by screen_lock_acquire is ordered before this run
-    // by the acquire load of screen_lock == 0 at the start of the run.
+    // Relaxed: a change of compose_previous_valid by screen_lock_acquire is ordered before this
+    // run by the acquire load of screen_lock == 0 at the start of the run. Cleared, it asks for a
+    // full composition: the page's structure changed.
     bool valid = compose_previous_valid.load(std::memory_order_relaxed) != 0;
 
-    size_t cell_bytes = size_t(page.columns) * size_t(page.rows) * 2;
-    if (state.cells.size() != cell_bytes) {
-        state.cells.assign(cell_bytes, 0);
-        valid = false;
-    }
-    state.current.resize(cell_bytes);
-
-    int32_t newest = compose_ring.ring_newest.load(std::memory_order_relaxed);
-    if (newest == 0 || compose_ring.slots[newest].pixels == nullptr ||
-        compose_ring.slots[newest].width != frame_width ||
-        compose_ring.slots[newest].height != frame_height ||
-        state.previous_columns != page.columns || state.previous_rows != page.rows ||
-        state.previous_font != page.font)
-        valid = false;
-
-    bool palette_changed = false;
-    for (int32_t i = 0; i < 256; ++i) {
-        uint32_t colour = image_palette_load(image, i);
-        if (colour != state.palette[size_t(i)]) {
-            state.palette[size_t(i)] = colour;
-            palette_changed = true;
-        }
-    }
-    if (palette_changed) valid = false;
-
-    // One snapshot of the cells: what is compared is exactly what is drawn and remembered, even
-    // while the program thread keeps printing.
-    bool any_blinking = false;
+    TextLook look;
+    look.cell_bytes = size_t(page.columns) * size_t(page.rows) * 2;
+    state.current.resize(look.cell_bytes);
     uint8_t* current = state.current.data();
-    for (size_t i = 0; i < cell_bytes; i += 2) {
+    // The attributes' bits gathered in a local: kept in a register, not a store per cell.
+    uint8_t attribute_bits = 0;
+    for (size_t i = 0; i < look.cell_bytes; i += 2) {
         current[i] = image_cell_load(image, uint32_t(i));
         uint8_t attribute = image_cell_load(image, uint32_t(i + 1));
         current[i + 1] = attribute;
-        any_blinking |= (attribute & ATTRIBUTE_BLINK) != 0;
+        attribute_bits |= attribute;
     }
-    bool cells_changed = std::memcmp(current, state.cells.data(), cell_bytes) != 0;
+    look.any_blinking = (attribute_bits & ATTRIBUTE_BLINK) != 0;
+    look.cells = current;
+    for (int32_t i = 0; i < 256; ++i) look.palette[size_t(i)] = image_palette_load(image, i);
 
-    int32_t phase = (compose_tick_count.load(std::memory_order_relaxed) & 8) != 0;
+    look.blink_phase = (compose_tick_count.load(std::memory_order_relaxed) & 8) != 0;
     int32_t cursor_column = image.cursor_x - 1;
     int32_t cursor_row = image.cursor_y - 1;
     if (image.pending_wrap == 2 && cursor_row < page.rows - 1) {
         ++cursor_row;
         cursor_column = 0;
     }
-    int32_t cursor_start = image.cursor_start;
-    int32_t cursor_end = image.cursor_end;
-    int32_t cursor_first = 0;
-    int32_t cursor_last = -1;
     bool cursor_inside = cursor_column >= 0 && cursor_column < page.columns && cursor_row >= 0 &&
                          cursor_row < page.rows;
-    bool cursor_drawn =
-        image.cursor_visible && phase && cursor_inside &&
-        cursor_rows(cursor_start, cursor_end, page.cell_height, cursor_first, cursor_last);
-
-    // A phase flip matters only where something shows it: a blinking cell, or a cursor drawn
-    // now or in the newest frame. Without either, the frame would be identical, so none is
-    // made and an idle screen costs one comparison per run.
-    bool blink_flip = phase != state.previous_blink_phase && any_blinking;
-    bool cursor_moved =
-        cursor_column != state.previous_cursor_column || cursor_row != state.previous_cursor_row;
-    bool cursor_changed =
-        cursor_drawn != bool(state.previous_cursor_drawn) ||
-        (cursor_drawn && (cursor_moved || cursor_start != state.previous_cursor_start ||
-                          cursor_end != state.previous_cursor_end));
-
-    auto remember_phases = [&] {
-        state.previous_blink_phase = phase;
-        state.previous_cursor_phase = phase;
-        state.previous_cursor_column = cursor_column;
-        state.previous_cursor_row = cursor_row;
-        state.previous_cursor_drawn = cursor_drawn;
-        state.previous_cursor_start = cursor_start;
-        state.previous_cursor_end = cursor_end;
-    };
-
-    if (valid && !cells_changed && !blink_flip && !cursor_changed) {
-        remember_phases();
-        return false;
+    if (image.cursor_visible && look.blink_phase && cursor_inside &&
+        cursor_rows(image.cursor_start, image.cursor_end, page.cell_height, look.cursor_first,
+                    look.cursor_last)) {
+        look.cursor_drawn = 1;
+        look.cursor_column = cursor_column;
+        look.cursor_row = cursor_row;
     }
+
+    int32_t newest = compose_ring.ring_newest.load(std::memory_order_relaxed);
+    const DisplayFrame* newest_frame = newest != 0 ? &compose_ring.slots[size_t(newest)] : nullptr;
+    bool newest_usable = valid && newest_frame != nullptr && newest_frame->pixels != nullptr &&
+                         newest_frame->width == frame_width &&
+                         newest_frame->height == frame_height &&
+                         same_frame_kind(state.shows[size_t(newest)], page, look);
+    // Nothing visible changed: no frame, and an idle screen costs one comparison per run.
+    if (newest_usable && shows_look(state.shows[size_t(newest)], look)) return false;
 
     int32_t slot = compose_take_slot(frame_width, frame_height);
-    DisplayFrame& frame = compose_ring.slots[slot];
-    if (valid) {
-        std::memcpy(frame.pixels, compose_ring.slots[newest].pixels, size_t(frame.byte_size));
-    }
-
-    const uint8_t* copy = state.cells.data();
-    int32_t drawn = 0;
-    for (int32_t row = 0; row < page.rows; ++row) {
-        for (int32_t column = 0; column < page.columns; ++column) {
-            size_t i = (size_t(row) * size_t(page.columns) + size_t(column)) * 2;
-            uint8_t character = current[i];
-            uint8_t attribute = current[i + 1];
-            bool at_cursor = column == cursor_column && row == cursor_row;
-            if (valid && character == copy[i] && attribute == copy[i + 1] &&
-                !(blink_flip && (attribute & ATTRIBUTE_BLINK))) {
-                bool at_previous_cursor =
-                    column == state.previous_cursor_column && row == state.previous_cursor_row;
-                if (!cursor_changed || !(at_cursor || at_previous_cursor)) continue;
-            }
-            draw_cell(frame.pixels, frame_width, page, column, row, character, attribute, phase,
-                      at_cursor && cursor_drawn, cursor_first, cursor_last);
-            ++drawn;
+    DisplayFrame& frame = compose_ring.slots[size_t(slot)];
+    FrameShows& shows = state.shows[size_t(slot)];
+    bool full = !valid;
+    if (!full && !same_frame_kind(shows, page, look)) {
+        if (newest_usable) {
+            // A fresh buffer: start from the newest frame, whose pixels differ least.
+            std::memcpy(frame.pixels, newest_frame->pixels, size_t(frame.byte_size));
+            shows = state.shows[size_t(newest)];
+        } else {
+            full = true;
         }
     }
-    state.cells.swap(state.current);
-    state.cells_drawn = drawn;
-    state.previous_columns = page.columns;
-    state.previous_rows = page.rows;
-    state.previous_font = page.font;
+    state.cells_drawn = draw_changes(frame.pixels, frame_width, page, look, shows, full);
     state.previous_bits = 0; // the newest frame shows a text page
-    remember_phases();
     compose_publish(slot);
     return true;
 }
@@ -440,19 +479,9 @@ void display_reset() {
     compose_ring.ring_newest.store(0, std::memory_order_relaxed);
 
     ComposerState& state = composer_state;
-    state.cells.assign(1, 0);
+    for (FrameShows& shows : state.shows) shows = FrameShows{};
     state.current.clear();
     state.palette.fill(0);
-    state.previous_blink_phase = 0;
-    state.previous_cursor_phase = 0;
-    state.previous_cursor_column = -1;
-    state.previous_cursor_row = -1;
-    state.previous_cursor_drawn = 0;
-    state.previous_cursor_start = -1;
-    state.previous_cursor_end = -1;
-    state.previous_columns = -1;
-    state.previous_rows = -1;
-    state.previous_font = -1;
     state.cells_drawn = 0;
     state.pixel_copy.clear();
     state.pixel_current.clear();

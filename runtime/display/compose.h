@@ -85,28 +85,39 @@ void compose_ring_consume_older();
 
 // --- Start-up and tests ------------------------------------------------------------------------
 
+// What the pixels of one frame buffer show. Kept per ring slot and moved with the buffer when it
+// is recycled into another slot, so that a recycled buffer, which still holds an older frame, is
+// brought up to date by drawing only the cells that differ from what it shows. Every input of
+// a text cell's pixels is here: the glyph source and cell size (font), the page geometry, the
+// cell bytes, the palette, the blink phase and the cursor's cell and rows.
+struct FrameShows {
+    // True when the buffer holds a text frame described by the fields below; false for a new
+    // buffer, a freed one and a graphics frame.
+    bool text = false;
+    int32_t columns = 0;
+    int32_t rows = 0;
+    int32_t font = 0;
+    std::vector<uint8_t> cells; // character, attribute per cell
+    std::array<uint32_t, 256> palette{};
+    int32_t blink_phase = 0;
+    // The cursor as drawn: its 0-based cell and pixel rows, or cursor_drawn 0 for none.
+    int32_t cursor_drawn = 0;
+    int32_t cursor_column = -1;
+    int32_t cursor_row = -1;
+    int32_t cursor_first = 0;
+    int32_t cursor_last = -1;
+};
+
 // What the composer remembers between runs (see display_compose). Used by one composing thread
-// at a time. Whether its copies are still valid is compose_previous_valid (base/control.h).
+// at a time. Whether the newest frame still shows the visible page's structure is
+// compose_previous_valid (base/control.h).
 struct ComposerState {
-    // The page's cells as last drawn (character, attribute); size 1 at first so that the first
-    // text run always sizes it.
-    std::vector<uint8_t> cells = std::vector<uint8_t>(1);
+    // What each slot's buffer shows (index as compose_ring.slots).
+    std::array<FrameShows, COMPOSE_RING_SLOTS + 1> shows;
     // Scratch snapshot of the page's cells for the run in progress.
     std::vector<uint8_t> current;
+    // Graphics pages: the palette colours as last composed.
     std::array<uint32_t, 256> palette{};
-    int32_t previous_blink_phase = 0;
-    int32_t previous_cursor_phase = 0;
-    int32_t previous_cursor_column = -1; // 0-based
-    int32_t previous_cursor_row = -1;
-    // Whether the cursor was drawn in the newest frame, and with which scan lines.
-    int32_t previous_cursor_drawn = 0;
-    int32_t previous_cursor_start = -1;
-    int32_t previous_cursor_end = -1;
-    // Geometry of the newest frame, so that a page of another size or font is never composed
-    // over the previous frame even without the screen lock.
-    int32_t previous_columns = -1;
-    int32_t previous_rows = -1;
-    int32_t previous_font = -1;
     // Cells drawn by the last run that composed (for tests and the benchmark).
     int32_t cells_drawn = 0;
     // Graphics pages: the pixel array as last composed (one or four bytes a pixel), the scratch

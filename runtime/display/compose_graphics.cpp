@@ -108,8 +108,8 @@ bool compose_graphics(const ScreenImage& image) {
     }
     state.pixel_copy.swap(state.pixel_current);
     state.previous_bits = bits;
-    // The newest frame no longer shows a text page: the next text run draws every cell.
-    state.previous_columns = -1;
+    // The buffer no longer shows a text page: a text run that gets it draws every cell.
+    state.shows[size_t(slot)].text = false;
     compose_publish(slot);
     return true;
 }

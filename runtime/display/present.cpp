@@ -4,7 +4,9 @@
 
 #include <GL/freeglut.h>
 
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "runtime/base/run_state.h"
 #include "runtime/display/compose.h"
@@ -131,23 +133,82 @@ bool take_fullscreen_request(const DisplayFrame& frame) {
     return false;
 }
 
+// The frame the window shows, kept in a texture of its own: a new frame uploads only the rows
+// that differ from the one before (a blinking cursor changes one row of cells) instead of all
+// 640 x 400 pixels, and the whole texture is then drawn, since a swapped back buffer holds
+// nothing one can build on. The copy says what the texture holds; both belong to the window
+// whose context made the texture.
+struct ShownTexture {
+    GLuint name = 0;
+    int window = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+    std::vector<uint32_t> pixels;
+};
+ShownTexture shown_texture;
+
+void upload_rows(const DisplayFrame& frame) {
+    ShownTexture& t = shown_texture;
+    int window = glutGetWindow();
+    if (t.name == 0 || t.window != window) {
+        // A new window (full screen has one of its own) has its own context and textures.
+        glGenTextures(1, &t.name);
+        t.window = window;
+        t.width = 0;
+    }
+    glBindTexture(GL_TEXTURE_2D, t.name);
+    size_t count = size_t(frame.width) * size_t(frame.height);
+    if (t.width != frame.width || t.height != frame.height) {
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, frame.width, frame.height, 0, GL_BGRA,
+                     GL_UNSIGNED_BYTE, frame.pixels);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+        t.width = frame.width;
+        t.height = frame.height;
+        t.pixels.assign(frame.pixels, frame.pixels + count);
+        return;
+    }
+    PresentRows rows =
+        present_changed_rows(t.pixels.data(), frame.pixels, frame.width, frame.height);
+    if (rows.first > rows.last) return;
+    size_t at = size_t(rows.first) * size_t(frame.width);
+    size_t changed = size_t(rows.last - rows.first + 1) * size_t(frame.width);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, rows.first, frame.width, rows.last - rows.first + 1,
+                    GL_BGRA, GL_UNSIGNED_BYTE, frame.pixels + at);
+    std::memcpy(t.pixels.data() + at, frame.pixels + at, changed * 4);
+}
+
 void draw_unscaled(const DisplayFrame& frame) {
     PresenterState& p = presenter;
+    upload_rows(frame);
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
     glViewport(0, 0, p.window_width, p.window_height);
     glOrtho(0, p.window_width, p.window_height, 0, -1, 1);
-    glRasterPos2f(0, 0);
-    glPixelZoom(1, -1);
     for (int axis = 0; axis < 2; ++axis) {
         p.mouse_offset[axis] = 0;
         p.mouse_scale[axis] = 1.0f;
     }
     p.mouse_last[0] = frame.width - 1;
     p.mouse_last[1] = frame.height - 1;
-    glDrawPixels(frame.width, frame.height, GL_BGRA, GL_UNSIGNED_BYTE, frame.pixels);
+    // At its natural size with nearest sampling, texel (x, y) lands exactly on pixel (x, y).
+    glEnable(GL_TEXTURE_2D);
+    glBegin(GL_QUADS);
+    glTexCoord2f(0, 0);
+    glVertex2i(0, 0);
+    glTexCoord2f(1, 0);
+    glVertex2i(frame.width, 0);
+    glTexCoord2f(1, 1);
+    glVertex2i(frame.width, frame.height);
+    glTexCoord2f(0, 1);
+    glVertex2i(0, frame.height);
+    glEnd();
+    glDisable(GL_TEXTURE_2D);
 }
 
 void draw_scaled(const DisplayFrame& frame, const PresentFit& fit) {
@@ -258,7 +319,11 @@ void display_present() {
         glDisable(GL_COLOR_MATERIAL);
         glDisable(GL_DEPTH_TEST);
         glDisable(GL_LIGHTING);
-        if (pass == 1) glClear(GL_COLOR_BUFFER_BIT);
+        // A frame drawn unscaled over the whole window leaves nothing of the clear visible;
+        // with a software rasteriser the clear costs as much as the frame.
+        bool covers_window =
+            !scaled && frame->width == p.window_width && frame->height == p.window_height;
+        if (pass == 1 && !covers_window) glClear(GL_COLOR_BUFFER_BIT);
         if ((pass == 1 && p.display_order == 2) || (pass == 3 && p.display_order == 1)) {
             glClear(GL_DEPTH_BUFFER_BIT);
             if (pass == 3) {

@@ -64,6 +64,16 @@ struct PresentPlan {
 // way the display callback does and says what to do next.
 PresentPlan present_plan(int32_t frame_width, int32_t frame_height, bool already_presented);
 
+// The rows first..last (a single span) in which `frame` differs from `shown`, both width x height
+// pixels; first > last when none does. The window keeps the frame it shows in a texture and
+// uploads only these rows of a new one.
+struct PresentRows {
+    int32_t first = 0;
+    int32_t last = -1;
+};
+PresentRows present_changed_rows(const uint32_t* shown, const uint32_t* frame, int32_t width,
+                                 int32_t height);
+
 // The reshape callback's bookkeeping.
 void window_reshape(int32_t width, int32_t height);
 

@@ -1,6 +1,7 @@
 // The presenter's size rules, kept apart from the window library so that they can be tested.
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "runtime/display/present.h"
 
@@ -24,6 +25,24 @@ void window_reshape(int32_t width, int32_t height) {
     presenter.reshape_pending = 0;
     presenter.force_present = 1;
     presenter.redraw_after_reshape = 1;
+}
+
+PresentRows present_changed_rows(const uint32_t* shown, const uint32_t* frame, int32_t width,
+                                 int32_t height) {
+    size_t row_bytes = size_t(width) * 4;
+    auto differs = [&](int32_t row) {
+        size_t at = size_t(row) * size_t(width);
+        return std::memcmp(shown + at, frame + at, row_bytes) != 0;
+    };
+    PresentRows rows;
+    int32_t first = 0;
+    while (first < height && !differs(first)) ++first;
+    if (first == height) return rows;
+    int32_t last = height - 1;
+    while (last > first && !differs(last)) --last;
+    rows.first = first;
+    rows.last = last;
+    return rows;
 }
 
 void window_exposed() {

@@ -4,6 +4,7 @@
 #include <GL/freeglut.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "runtime/display/present.h"
@@ -37,6 +38,12 @@ int window_main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", missing.c_str());
         platform_exit(1);
     }
+    // Mesa's software rasteriser (what runs without a GPU, and under Wine on such machines)
+    // starts a worker per core and wakes each several times for every frame drawn. A 640 x 400
+    // frame a few times a second is small work for the drawing thread alone; without the
+    // workers an idle window wakes the system a quarter less. Drivers other than Mesa's ignore
+    // the variable, and one set by the user is left alone.
+    if (std::getenv("LP_NUM_THREADS") == nullptr) platform_setenv("LP_NUM_THREADS", "0");
     glutInit(&argc, argv);
     glutInitDisplayMode(WINDOW_DISPLAY_MODE);
     glutInitWindowSize(INITIAL_WIDTH, INITIAL_HEIGHT);

@@ -29,9 +29,12 @@ uint32_t key_event_sequence_now() {
 
 bool key_event_wait(uint32_t seen, uint32_t timeout_ms) {
     std::unique_lock<std::mutex> guard(wake_lock);
-    return wake_signal.wait_for(guard, std::chrono::milliseconds(timeout_ms), [seen] {
-        return key_event_sequence.load(std::memory_order_acquire) != seen;
-    });
+    auto moved = [seen] { return key_event_sequence.load(std::memory_order_acquire) != seen; };
+    if (timeout_ms == KEY_WAIT_UNTIMED) {
+        wake_signal.wait(guard, moved);
+        return true;
+    }
+    return wake_signal.wait_for(guard, std::chrono::milliseconds(timeout_ms), moved);
 }
 
 void keys_wake_waiters() {

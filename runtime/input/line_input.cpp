@@ -21,9 +21,6 @@ namespace {
 
 // The polling step of the original statement, kept for UNVEILO_LITERAL_SPIN=1.
 constexpr uint32_t LITERAL_POLL_MS = 10;
-// The longest the prompt sleeps on the key layer's wake-up signal before it looks on its own: a
-// stop request whose sender forgot keys_wake_waiters must still end the statement.
-constexpr uint32_t WAKE_SAFETY_MS = 50;
 
 constexpr int32_t TAB_STOP = 8;
 constexpr uint8_t KEY_BELL = 7;
@@ -117,7 +114,11 @@ int32_t next_key(LineInput& in) {
         if (in.literal) {
             platform_sleep_ms(LITERAL_POLL_MS);
         } else {
-            key_event_wait(seen, WAKE_SAFETY_MS);
+            // Only a key or a stop request ends the wait, and both move the sequence: every
+            // press signals it (key_down), and the exit sequence calls keys_wake_waiters after
+            // setting stop_requested. So the prompt sleeps until one of them comes, without a
+            // look of its own every so often.
+            key_event_wait(seen, KEY_WAIT_UNTIMED);
         }
     }
 }

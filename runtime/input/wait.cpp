@@ -132,6 +132,7 @@ void inkey_wait_new(int32_t mark) {
         if (literal) platform_sleep_ms(0);
         if (stop_requested()) program_park();
         if (take_one_key(mark)) return;
-        if (!literal) key_event_wait(seen, WAKE_SAFETY_MS);
+        // As the input statement: a key or the exit sequence's wake-up ends it, nothing else.
+        if (!literal) key_event_wait(seen, KEY_WAIT_UNTIMED);
     }
 }

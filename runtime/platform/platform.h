@@ -25,6 +25,11 @@ int platform_message_box(const char* text, const char* caption, unsigned style);
 
 void platform_sleep_ms(uint32_t delay_ms);
 
+// Names the calling thread for the system's tools (at most 15 characters are kept), so that a
+// profile or a per-thread count tells the run-time's threads apart. Does nothing where the
+// system has no thread names.
+void platform_thread_name(const char* name);
+
 // Milliseconds of a monotonic clock that starts near zero at process start.
 int64_t platform_clock_ms();
 

@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "display/compose_fixture.h"
@@ -288,6 +290,9 @@ TEST_F(ComposePhases, blinking_character_shows_in_phase_0_and_hides_in_phase_1) 
     EXPECT_EQ(composer_state.cells_drawn, 1); // only the blinking cell
     expect_cell(frame(), 4, 4, 'B', BLUE, BLUE);
     EXPECT_EQ(at(frame(), 5 * 8, 4 * 16), POISON);
+    // The poisoned buffer no longer shows what the composer noted for it; once recycled it
+    // must be drawn whole.
+    composer_state.shows[size_t(newest() - 1)].text = false;
     present();
     set_phase(0);
     ASSERT_TRUE(compose());
@@ -710,6 +715,86 @@ TEST_F(ComposeChanges, incremental_frames_equal_full_redraws) {
         ASSERT_EQ(0, std::memcmp(incremental.data(), frame().pixels, incremental.size() * 4))
             << step;
     }
+}
+
+TEST_F(ComposeChanges, reused_buffers_equal_full_compositions_after_every_kind_of_change) {
+    // Each run writes into a recycled buffer that still holds a frame from a few runs back and
+    // draws only the cells that differ from it. After every kind of change, and after many
+    // frames of one kind and then another, that frame must equal a full composition of the page.
+    uint32_t seed = 977;
+    auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return seed >> 16;
+    };
+    auto random_cell = [&] {
+        return std::pair{int32_t(1 + next() % 80), int32_t(1 + next() % 25)};
+    };
+    struct Change {
+        const char* kind;
+        std::function<void()> apply;
+    };
+    const std::vector<Change> changes = {
+        {"cell",
+         [&] {
+             auto [column, row] = random_cell();
+             put(column, row, uint8_t(next()), uint8_t(0x07 + next() % 2 * 0x10));
+         }},
+        {"attribute",
+         [&] {
+             auto [column, row] = random_cell();
+             uint32_t offset = uint32_t((row - 1) * 80 + column - 1) * 2;
+             image_cell_store(page(), offset + 1, uint8_t(next())); // blink bit included
+         }},
+        {"palette entry",
+         [&] { image_palette_store(page(), int32_t(next() % 16), 0xFF000000u | next() * 7919u); }},
+        {"cursor move",
+         [&] {
+             auto [column, row] = random_cell();
+             set_cursor(column, row, 1, int32_t(next() % 16), int32_t(next() % 16));
+             page().pending_wrap = uint8_t(next() % 3);
+         }},
+        {"blink phase", [&] { compose_tick_count.fetch_add(8); }},
+        {"mode switch",
+         [&] {
+             uint32_t to = next() % 3;
+             if (to == 0) {
+                 screen_mode(12, 0, 0, SCREEN_MODE_GIVEN);
+                 image_cell_store(page(), next() % 1000, uint8_t(next()));
+                 return;
+             }
+             screen_mode(0, 0, 0, SCREEN_MODE_GIVEN);
+             image_set_font(to == 1 ? 16 : 8, &page());
+             fill_test_pattern(page());
+         }},
+    };
+    int32_t reused_runs = 0;
+    // Every kind on its own, then all of them mixed, each kind's frames following the last's.
+    for (size_t round = 0; round <= changes.size(); ++round) {
+        for (int step = 0; step < 24; ++step) {
+            const Change& change =
+                round < changes.size() ? changes[round] : changes[next() % changes.size()];
+            SCOPED_TRACE(testing::Message() << change.kind << ", step " << step);
+            change.apply();
+            if (!compose()) continue; // nothing visible changed
+            present();
+            std::vector<uint32_t> reused(frame().pixels,
+                                         frame().pixels + size_t(frame().width * frame().height));
+            if (page().is_text && composer_state.cells_drawn < 2000) ++reused_runs;
+            compose_previous_valid.store(0);
+            ASSERT_TRUE(compose());
+            present();
+            ASSERT_EQ(reused.size(), size_t(frame().width * frame().height));
+            ASSERT_EQ(0, std::memcmp(reused.data(), frame().pixels, reused.size() * 4));
+        }
+        // Back to the start-up page between kinds, with blinking cells and a visible cursor.
+        if (!page().is_text || page().font != 16) {
+            screen_mode(0, 0, 0, SCREEN_MODE_GIVEN);
+            image_set_font(16, &page());
+        }
+        fill_test_pattern(page());
+    }
+    // The runs above did reuse buffers rather than draw everything each time.
+    EXPECT_GT(reused_runs, 60);
 }
 
 // --- Threads -----------------------------------------------------------------------------------

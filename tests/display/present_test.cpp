@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <vector>
 
 #include "runtime/display/present.h"
 
@@ -95,6 +96,22 @@ struct FitCase {
     bool keep_aspect;
     int32_t x1, y1, x2, y2, bars_axis;
 };
+
+TEST(present_changed_rows, span_from_the_first_to_the_last_changed_row) {
+    constexpr int32_t W = 5, H = 7;
+    struct Case {
+        std::vector<int32_t> changed; // rows whose pixel (row % W) changes
+        int32_t first, last;
+    };
+    for (const Case& c : {Case{{}, 0, -1}, Case{{0}, 0, 0}, Case{{6}, 6, 6}, Case{{2, 4}, 2, 4},
+                          Case{{0, 6}, 0, 6}, Case{{3}, 3, 3}}) {
+        std::vector<uint32_t> shown(W * H, 0xFF000000u), frame = shown;
+        for (int32_t row : c.changed) frame[size_t(row * W + row % W)] = 0xFFFFFFFFu;
+        PresentRows rows = present_changed_rows(shown.data(), frame.data(), W, H);
+        EXPECT_EQ(rows.first, c.first) << c.changed.size();
+        EXPECT_EQ(rows.last, c.last) << c.changed.size();
+    }
+}
 
 TEST(present_fit, PlacesTheFrameAndMapsTheMouse) {
     const FitCase cases[] = {

@@ -19,6 +19,15 @@ struct XKeyboard {
     Bool (*get_named_indicator)(Display*, Atom, int*, Bool*, XkbIndicatorMapPtr, Bool*) = nullptr;
     Status (*get_indicator_state)(Display*, unsigned, unsigned*) = nullptr;
     int (*query_keymap)(Display*, char*) = nullptr;
+    Bool (*select_events)(Display*, unsigned, unsigned long, unsigned long) = nullptr;
+    Bool (*query_extension)(Display*, int*, int*, int*, int*, int*) = nullptr;
+    int (*pending)(Display*) = nullptr;
+    int (*next_event)(Display*, XEvent*) = nullptr;
+    // The indicator state as the server last announced it. Asking for it on every poll would be a
+    // round trip, and the wait for the answer a wake-up of the polling thread each time; the
+    // server sends an event when it changes instead. -1 until the first answer.
+    int xkb_event_base = -1;
+    long indicators = -1;
     Atom scroll_lock = 0, caps_lock = 0, num_lock = 0;
     unsigned scroll_lock_bit = 0, caps_lock_bit = 0, num_lock_bit = 0;
     // Key codes of the keys reported as down; 0 when the keymap has no such key.
@@ -56,11 +65,21 @@ void connect() {
         !load(library, "XKeysymToKeycode", keysym_to_keycode) ||
         !load(library, "XkbGetNamedIndicator", keyboard.get_named_indicator) ||
         !load(library, "XkbGetIndicatorState", keyboard.get_indicator_state) ||
-        !load(library, "XQueryKeymap", keyboard.query_keymap)) {
+        !load(library, "XQueryKeymap", keyboard.query_keymap) ||
+        !load(library, "XkbSelectEvents", keyboard.select_events) ||
+        !load(library, "XkbQueryExtension", keyboard.query_extension) ||
+        !load(library, "XPending", keyboard.pending) ||
+        !load(library, "XNextEvent", keyboard.next_event)) {
         return;
     }
     Display* display = open_display(nullptr);
     if (!display) return;
+    int opcode = 0, event_base = 0, error_base = 0, major = XkbMajorVersion,
+        minor = XkbMinorVersion;
+    if (keyboard.query_extension(display, &opcode, &event_base, &error_base, &major, &minor) &&
+        keyboard.select_events(display, XkbUseCoreKbd, XkbIndicatorStateNotifyMask,
+                               XkbIndicatorStateNotifyMask))
+        keyboard.xkb_event_base = event_base;
     // The indicators are looked up by the names every XKB keymap gives them, since their
     // numbers differ between keymaps.
     keyboard.scroll_lock = intern_atom(display, "Scroll Lock", False);
@@ -93,8 +112,25 @@ uint32_t platform_lock_key_state(bool with_held_keys) {
 
     uint32_t state = 0;
     unsigned indicators = 0;
-    if (keyboard.get_indicator_state(keyboard.display, XkbUseCoreKbd, &indicators) != Success)
+    if (keyboard.xkb_event_base >= 0 && keyboard.indicators >= 0) {
+        // Only what has arrived already: XPending reads without blocking.
+        while (keyboard.pending(keyboard.display) > 0) {
+            XEvent event{};
+            keyboard.next_event(keyboard.display, &event);
+            const auto& xkb = reinterpret_cast<const XkbEvent&>(event);
+            if (event.type == keyboard.xkb_event_base &&
+                xkb.any.xkb_type == XkbIndicatorStateNotify)
+                keyboard.indicators = long(xkb.indicators.state);
+        }
+        indicators = unsigned(keyboard.indicators);
+    } else if (keyboard.get_indicator_state(keyboard.display, XkbUseCoreKbd, &indicators) ==
+               Success) {
+        // Asked once; from here on the events keep it current (selected before this answer,
+        // so no change falls between the two).
+        if (keyboard.xkb_event_base >= 0) keyboard.indicators = long(indicators);
+    } else {
         indicators = 0;
+    }
     if (indicators & keyboard.scroll_lock_bit) state |= KEYBOARD_SCROLL_LOCK_ON;
     if (indicators & keyboard.caps_lock_bit) state |= KEYBOARD_CAPS_LOCK_ON;
     if (indicators & keyboard.num_lock_bit) state |= KEYBOARD_NUM_LOCK_ON;

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sched.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -130,6 +131,12 @@ void platform_sleep_ms(uint32_t delay_ms) {
     }
     timespec delay{time_t(delay_ms / 1000), long(delay_ms % 1000) * 1000000L};
     while (nanosleep(&delay, &delay) != 0 && errno == EINTR) {}
+}
+
+void platform_thread_name(const char* name) {
+    char cut[16] = {};
+    std::strncpy(cut, name, sizeof cut - 1); // Linux refuses names of more than 15 characters
+    pthread_setname_np(pthread_self(), cut);
 }
 
 int64_t platform_clock_ms() {

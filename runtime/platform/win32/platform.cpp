@@ -131,6 +131,20 @@ void platform_sleep_ms(uint32_t delay_ms) {
     Sleep(delay_ms);
 }
 
+// SetThreadDescription exists from Windows 10 1607 on (and not in Wine 8), so it is looked up
+// rather than linked.
+void platform_thread_name(const char* name) {
+    using SetDescription = HRESULT(WINAPI*)(HANDLE, PCWSTR);
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    auto set = kernel ? reinterpret_cast<SetDescription>(
+                            reinterpret_cast<void*>(GetProcAddress(kernel, "SetThreadDescription")))
+                      : nullptr;
+    if (!set) return;
+    wchar_t wide[64] = {};
+    for (size_t i = 0; i + 1 < 64 && name[i] != 0; ++i) wide[i] = wchar_t(uint8_t(name[i]));
+    set(GetCurrentThread(), wide);
+}
+
 int64_t platform_clock_ms() {
     return counter_ms() - clock_base_ms;
 }
