@@ -65,7 +65,8 @@ void list_pack(BasicString**& list, int32_t& count, int32_t& capacity, ErrorCode
         list[live++] = s;
     }
     count = live;
-    if (count < capacity / 2) return;
+    // Exactly below half: 32 767 live entries of 65 535 are, and need no doubling.
+    if (int64_t(count) * 2 < capacity) return;
     int64_t doubled = int64_t(capacity) * 2;
     if (doubled > INT32_MAX - 1) error_critical(critical_code);
     list = grow_array(list, doubled + 1, critical_code);

@@ -290,6 +290,29 @@ TEST_F(str_lists, packing_keeps_address_order_and_renumbers_slots) {
     EXPECT_EQ(str_engine.heap_list_capacity, 8); // still at least half full: doubled
 }
 
+// The list doubles unless its live entries are below half the capacity, compared exactly: 32 767
+// of 65 535 are below half.
+TEST_F(str_lists, packing_doubles_unless_exactly_below_half) {
+    struct Case {
+        int32_t capacity, live, capacity_after;
+    } const cases[] = {
+        {3, 1, 3}, {3, 2, 6}, {4, 1, 4}, {4, 2, 8}, {65535, 32767, 65535}, {65535, 32768, 131070},
+    };
+    for (const Case& c : cases) {
+        StrLimits limits;
+        limits.heap_list_capacity = c.capacity;
+        limits.descriptor_block = 65536;
+        limits.heap_size = 4u << 20;
+        reset(limits);
+        std::vector<BasicString*> strings;
+        for (int32_t i = 0; i <= c.capacity; ++i) strings.push_back(str_new(0, false));
+        for (int32_t i = 0; i < c.capacity + 1 - c.live; ++i) str_free(strings[size_t(i)]);
+        BasicString* extra = str_new(0, false); // count is above capacity: packs first
+        EXPECT_EQ(str_engine.heap_list_capacity, c.capacity_after) << c.capacity << " " << c.live;
+        EXPECT_EQ(extra->list_slot, c.live) << c.capacity << " " << c.live;
+    }
+}
+
 TEST_F(scratch, allocations_bump_and_a_request_ending_at_the_end_takes_a_new_area) {
     StrLimits small;
     small.scratch_size = 64;
