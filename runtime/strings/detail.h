@@ -1,5 +1,6 @@
 #pragma once
 // The engine's internal state, for the engine's own files and for tests. Not for callers.
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -156,6 +157,16 @@ inline void str_move_bytes(uint8_t* to, const uint8_t* from, size_t n) {
 // descriptor block, growing or packing a list, compaction) stay out of line.
 
 BasicString* str_descriptor_from_block(); // when no released descriptor is left
+
+// Sets is_fixed and is_read_only with one 16-bit store. The operations test the two flags
+// together, which compilers do with one 16-bit load; after a lone byte store to one of them that
+// load cannot take its bytes from the store buffer and waits until the store reaches the cache
+// (a store-forwarding stall that cost a third of a statement assigning a literal).
+inline void str_set_foreign_flags(BasicString* s, uint8_t fixed, uint8_t read_only) {
+    static_assert(offsetof(BasicString, is_read_only) == offsetof(BasicString, is_fixed) + 1);
+    const uint8_t flags[2] = {fixed, read_only};
+    std::memcpy(reinterpret_cast<uint8_t*>(s) + offsetof(BasicString, is_fixed), flags, 2);
+}
 
 // Released descriptors are reused last-in first-out, zero-filled.
 inline BasicString* str_descriptor_take() {

@@ -247,7 +247,7 @@ BasicString* str_new_literal(const char* text, int32_t length) {
     // Literals are never written: is_read_only keeps every operation away from these bytes.
     s->chars = reinterpret_cast<uint8_t*>(const_cast<char*>(text));
     s->length = length < 0 ? 0 : length;
-    s->is_read_only = 1;
+    str_set_foreign_flags(s, 0, 1);
     str_temp_append(s);
     return s;
 }
@@ -280,7 +280,7 @@ BasicString* str_new_fixed(uint8_t* address, int32_t length, bool temporary) {
     BasicString* s = str_descriptor_take();
     s->chars = address;
     s->length = length < 0 ? 0 : length;
-    s->is_fixed = 1;
+    str_set_foreign_flags(s, 1, 0);
     if (temporary) {
         str_temp_append(s);
     } else {
