@@ -60,11 +60,11 @@ RUN_PACKAGES=(g++ cmake ninja-build pkg-config python3 freeglut3-dev libgl-dev l
               libx11-dev x11-utils console-data console-setup-linux)
 
 # What the whole test suite needs on top: test and benchmark libraries, sanitizer and fuzzer
-# run-times, the Windows cross-compilers, Wine, a virtual X server, and the tools that make and
-# read FAT images for the vfat attribute test.
+# run-times, the Windows cross-compilers, Wine, a virtual X server, the tools that make and read
+# FAT images for the vfat attribute test, and valgrind for the benchmarks' instruction counts.
 TEST_PACKAGES=("${RUN_PACKAGES[@]}" googletest libgtest-dev libbenchmark-dev clang
                libclang-rt-14-dev clang-format g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine
-               wine64 xvfb xauth xdotool x11-apps imagemagick attr dosfstools mtools)
+               wine64 xvfb xauth xdotool x11-apps imagemagick attr dosfstools mtools valgrind)
 
 # What the Windows release needs: the 32-bit cross-compiler and zip.
 PACKAGE_PACKAGES=(cmake ninja-build python3 console-data console-setup-linux g++-mingw-w64-i686
