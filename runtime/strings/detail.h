@@ -170,19 +170,22 @@ inline void str_set_foreign_flags(BasicString* s, uint8_t fixed, uint8_t read_on
 
 // Released descriptors are reused last-in first-out, zero-filled.
 inline BasicString* str_descriptor_take() {
-    if (str_engine.free_count == 0) return str_descriptor_from_block();
+    if (str_engine.free_count == 0) [[unlikely]]
+        return str_descriptor_from_block();
     BasicString* s = str_engine.free_descriptors[--str_engine.free_count];
     *s = BasicString{};
     return s;
 }
 
 inline void str_descriptor_release(BasicString* s) {
-    if (str_engine.free_count == str_engine.free_capacity) str_free_stack_grow();
+    if (str_engine.free_count == str_engine.free_capacity) [[unlikely]]
+        str_free_stack_grow();
     str_engine.free_descriptors[str_engine.free_count++] = s;
 }
 
 inline void str_temp_append(BasicString* s) {
-    if (str_engine.temp_count > str_engine.temp_capacity) str_temp_list_grow();
+    if (str_engine.temp_count > str_engine.temp_capacity) [[unlikely]]
+        str_temp_list_grow();
     s->temp_slot = str_engine.temp_count;
     str_engine.temp_list[str_engine.temp_count++] = s;
     s->is_temporary = 1;
@@ -208,12 +211,14 @@ inline BasicString* str_heap_new(int32_t length, bool temporary) {
     if (length < 0) length = 0;
     StrEngine& e = str_engine;
     uint32_t need = uint32_t(length) + HEAP_SLACK;
-    if (uint64_t(e.heap_used) + need > e.heap_size) str_heap_compact(need);
+    if (uint64_t(e.heap_used) + need > e.heap_size) [[unlikely]]
+        str_heap_compact(need);
     BasicString* s = str_descriptor_take();
     s->length = length;
     s->chars = e.string_heap + e.heap_used;
     e.heap_used += need;
-    if (e.heap_list_count > e.heap_list_capacity) str_heap_list_pack();
+    if (e.heap_list_count > e.heap_list_capacity) [[unlikely]]
+        str_heap_list_pack();
     s->list_slot = e.heap_list_count;
     e.heap_list[e.heap_list_count++] = s;
     if (temporary) str_temp_append(s);
@@ -224,7 +229,8 @@ void str_heap_data_free(BasicString* s); // the heap-list half of str_free
 
 // str_free.
 inline void str_release(BasicString* s) {
-    if (s->field_link != nullptr) str_field_release(s);
+    if (s->field_link != nullptr) [[unlikely]]
+        str_field_release(s);
     if (s->temp_slot != 0) str_temp_remove(s);
     if (s->is_fixed || s->is_read_only) {
         str_descriptor_release(s);
