@@ -3,6 +3,7 @@
 // for short values (inside std::string's small-buffer) and 4 KB values.
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "runtime/base/run_state.h"
@@ -65,11 +66,26 @@ void BM_std_string_long(benchmark::State& state) {
     std_statements(state, long_literal);
 }
 
-BENCHMARK(BM_engine_short);
-BENCHMARK(BM_std_string_short);
-BENCHMARK(BM_engine_long);
-BENCHMARK(BM_std_string_long);
-
 } // namespace
 
-BENCHMARK_MAIN();
+// STR_BENCH_ITERATIONS=N runs every benchmark for exactly N iterations instead of timing its own
+// count: under callgrind, where time means nothing, two such runs give instructions per iteration
+// (bench/strings_instructions.sh).
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    const char* fixed = std::getenv("STR_BENCH_ITERATIONS");
+    const struct {
+        const char* name;
+        void (*run)(benchmark::State&);
+    } benchmarks[] = {{"BM_engine_short", BM_engine_short},
+                      {"BM_std_string_short", BM_std_string_short},
+                      {"BM_engine_long", BM_engine_long},
+                      {"BM_std_string_long", BM_std_string_long}};
+    for (const auto& b : benchmarks) {
+        benchmark::internal::Benchmark* registered = benchmark::RegisterBenchmark(b.name, b.run);
+        if (fixed) registered->Iterations(benchmark::IterationCount(std::atoll(fixed)));
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -24,13 +24,13 @@ constexpr ErrorCode ERROR_PERMISSION_DENIED = 70;
 constexpr ErrorCode ERROR_PATH_FILE_ACCESS = 75;
 constexpr ErrorCode ERROR_PATH_NOT_FOUND = 76;
 constexpr ErrorCode ERROR_INVALID_HANDLE = 258;
-constexpr ErrorCode ERROR_UNAVAILABLE_HOSTED = 262;  // a statement the hosted edition refuses
-constexpr ErrorCode ERROR_PATH_ILLEGAL_HOSTED = 263; // a name the hosted edition refuses
+constexpr ErrorCode ERROR_UNAVAILABLE_HOSTED = 262; // a statement the hosted edition refuses
 
 // Critical errors: they end the process where they are raised. 502 to 518 all read "Out of
 // memory" and are told apart by their number, one number per exhausted resource.
 constexpr ErrorCode ERROR_DIVISION_BY_ZERO = 11;
 constexpr ErrorCode ERROR_CRITICAL_STACK_SPACE = 256;     // the temporaries list cannot grow
+constexpr ErrorCode ERROR_PATH_ILLEGAL_HOSTED = 263;      // a name the hosted edition refuses
 constexpr ErrorCode ERROR_CRITICAL_IMAGE_TABLE = 502;     // the screen image table cannot grow
 constexpr ErrorCode ERROR_CRITICAL_IMAGE_FREE_LIST = 503; // its list of free slots cannot grow
 constexpr ErrorCode ERROR_CRITICAL_STRING_SCRATCH = 504;  // the engine's scratch buffer

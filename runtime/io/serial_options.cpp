@@ -1,6 +1,7 @@
 // The COMn: name test and the options that follow the colon:
 //   COMn:[baud][,[parity][,[data][,[stop][,option]...]]]
 // with the options RS, BIN, ASC, TB, RB, LF and CDm, CSm, DSm, OPm in any order, each once.
+// BIN only states the default: the port is binary unless ASC is given, so BIN with ASC is text.
 // Letters of the options are capitals only; the COM of the name may be in any case.
 #include <cstring>
 
@@ -61,7 +62,7 @@ FileNameInfo file_name_kind(const char* name, size_t length) {
 bool serial_options_parse(const char* text, size_t length, ComSettings* settings) {
     int64_t baud = UNSET, parity = UNSET, data_bits = UNSET, stop = UNSET;
     int64_t cd = UNSET, cs = UNSET, ds = UNSET, op = UNSET;
-    int rs = 0, bin = 0, asc = 0, tb = 0, rb = 0, lf = 0;
+    int rs = 0, bin = 0, asc = 0, tb = 0, rb = 0, lf = 0; // bin only guards against a repeat
     size_t field_index = 0;
     size_t start = 0;
     while (start <= length) {
@@ -117,9 +118,6 @@ bool serial_options_parse(const char* text, size_t length, ComSettings* settings
             if (!parse_number(f.text + 2, f.length - 2, MAX_TIMEOUT_MS, timeout)) return false;
         }
     }
-    // Binary and text mode exclude each other; a statement asking for both is refused.
-    if (bin && asc) return false;
-
     ComSettings s;
     s.baud = int32_t(baud == UNSET ? 300 : baud);
     s.parity = int8_t(parity == UNSET ? 1 : parity);

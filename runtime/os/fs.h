@@ -13,7 +13,7 @@
 extern int32_t os_hosted_mode;
 
 // In place over a zero-terminated work string: forward slashes become backslashes. In hosted
-// mode the name is checked first (error 263 for a character the hosted edition refuses).
+// mode the name is checked first: a character the hosted edition refuses is critical error 263.
 void path_fixup(BasicString* work);
 
 // -1 when the path names an existing object that is not a directory, else 0.

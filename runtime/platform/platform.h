@@ -244,7 +244,8 @@ bool platform_fs_find_next(FsFind* find, FsFindEntry& entry);
 void platform_fs_find_close(FsFind* find);
 
 FsStatus platform_fs_delete(const char* path); // DeleteFileA; read-only files are refused
-// rename(): an existing target is refused (access_denied), as on Windows.
+// rename(): an existing target is refused (access_denied) and a new name holding * ? < > | " is
+// refused (bad_name), as on Windows.
 FsStatus platform_fs_rename(const char* old_path, const char* new_path);
 FsStatus platform_fs_make_dir(const char* path);
 FsStatus platform_fs_remove_dir(const char* path);

@@ -1,5 +1,6 @@
 #pragma once
 // The engine's internal state, for the engine's own files and for tests. Not for callers.
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -79,6 +80,11 @@ struct StrEngine {
     BasicString** heap_list = nullptr; // capacity + 1 entries
     int32_t heap_list_capacity = 0;
     int32_t heap_list_count = 0;
+    // Every entry below this index is an empty mark, so compaction and packing start their walks
+    // here. Assignments leave the old entries of their targets behind as marks, and a list of
+    // 65 535 entries may hold only a handful of live strings, all near its end; walking the
+    // marks before them cost more than all the rest of the engine's work. Never above the count.
+    int32_t heap_list_first_live = 0;
 
     BasicString** segment_list = nullptr;
     int32_t segment_list_capacity = 0;
@@ -118,6 +124,7 @@ void str_segment_compact(uint32_t need);
 void str_heap_list_pack();
 void str_segment_list_pack();
 void str_write_segment_entry(BasicString* s);
+void str_field_release(BasicString* s); // detaches a string bound to a file record field
 
 // memmove for string data. Most strings a program handles are a few bytes long, where a call into
 // the C library costs more than the copy: up to 16 bytes are moved with two overlapping loads
@@ -145,16 +152,94 @@ inline void str_move_bytes(uint8_t* to, const uint8_t* from, size_t n) {
     }
 }
 
-// The two steps every statement runs several times; inline so that the common case is a bounds
-// test and a store.
+// --- The steps every statement runs several times ---------------------------------------------
+// Inline so that an operation's common case is a few tests and stores; the rare cases (a new
+// descriptor block, growing or packing a list, compaction) stay out of line.
+
+BasicString* str_descriptor_from_block(); // when no released descriptor is left
+
+// Sets is_fixed and is_read_only with one 16-bit store. The operations test the two flags
+// together, which compilers do with one 16-bit load; after a lone byte store to one of them that
+// load cannot take its bytes from the store buffer and waits until the store reaches the cache
+// (a store-forwarding stall that cost a third of a statement assigning a literal).
+inline void str_set_foreign_flags(BasicString* s, uint8_t fixed, uint8_t read_only) {
+    static_assert(offsetof(BasicString, is_read_only) == offsetof(BasicString, is_fixed) + 1);
+    const uint8_t flags[2] = {fixed, read_only};
+    std::memcpy(reinterpret_cast<uint8_t*>(s) + offsetof(BasicString, is_fixed), flags, 2);
+}
+
+// Released descriptors are reused last-in first-out, zero-filled.
+inline BasicString* str_descriptor_take() {
+    if (str_engine.free_count == 0) [[unlikely]]
+        return str_descriptor_from_block();
+    BasicString* s = str_engine.free_descriptors[--str_engine.free_count];
+    *s = BasicString{};
+    return s;
+}
+
+inline void str_descriptor_release(BasicString* s) {
+    if (str_engine.free_count == str_engine.free_capacity) [[unlikely]]
+        str_free_stack_grow();
+    str_engine.free_descriptors[str_engine.free_count++] = s;
+}
+
 inline void str_temp_append(BasicString* s) {
-    if (str_engine.temp_count > str_engine.temp_capacity) str_temp_list_grow();
+    if (str_engine.temp_count > str_engine.temp_capacity) [[unlikely]]
+        str_temp_list_grow();
     s->temp_slot = str_engine.temp_count;
     str_engine.temp_list[str_engine.temp_count++] = s;
     s->is_temporary = 1;
 }
 
-inline void str_descriptor_release(BasicString* s) {
-    if (str_engine.free_count == str_engine.free_capacity) str_free_stack_grow();
-    str_engine.free_descriptors[str_engine.free_count++] = s;
+// Marks the temporary's slot empty and trims every trailing empty mark; slot 0 holds nullptr,
+// which ends the trim. The last used slot is never a mark, so only freeing that slot trims (or,
+// inside the clean-up loop, which has already stepped the count down to it, the slot at the
+// count), and the trim then starts below it without reading back the mark just stored: every
+// statement runs this several times, and the counter's load and store form one chain through
+// them all.
+inline void str_temp_remove(BasicString* s) {
+    BasicString** list = str_engine.temp_list;
+    int32_t slot = s->temp_slot;
+    list[slot] = STR_EMPTY_MARK;
+    if (slot + 1 < str_engine.temp_count) return;
+    while (list[slot - 1] == STR_EMPTY_MARK) --slot;
+    str_engine.temp_count = slot;
+}
+
+// str_new: a bump allocation at heap_used with its slack, appended to the heap list.
+inline BasicString* str_heap_new(int32_t length, bool temporary) {
+    if (length < 0) length = 0;
+    StrEngine& e = str_engine;
+    uint32_t need = uint32_t(length) + HEAP_SLACK;
+    if (uint64_t(e.heap_used) + need > e.heap_size) [[unlikely]]
+        str_heap_compact(need);
+    BasicString* s = str_descriptor_take();
+    s->length = length;
+    s->chars = e.string_heap + e.heap_used;
+    e.heap_used += need;
+    if (e.heap_list_count > e.heap_list_capacity) [[unlikely]]
+        str_heap_list_pack();
+    s->list_slot = e.heap_list_count;
+    e.heap_list[e.heap_list_count++] = s;
+    if (temporary) str_temp_append(s);
+    return s;
+}
+
+void str_heap_data_free(BasicString* s); // the heap-list half of str_free
+
+// str_free.
+inline void str_release(BasicString* s) {
+    if (s->field_link != nullptr) [[unlikely]]
+        str_field_release(s);
+    if (s->temp_slot != 0) str_temp_remove(s);
+    if (s->is_fixed || s->is_read_only) {
+        str_descriptor_release(s);
+    } else if (s->in_segment) {
+        StrEngine& e = str_engine;
+        e.segment_list[s->list_slot] = STR_EMPTY_MARK;
+        if (s->list_slot == e.segment_list_count - 1) --e.segment_list_count;
+        str_descriptor_release(s);
+    } else {
+        str_heap_data_free(s);
+    }
 }

@@ -30,23 +30,6 @@ template <typename T> T* grow_array(T* array, int64_t entries, ErrorCode critica
     return static_cast<T*>(grown);
 }
 
-BasicString* descriptor_take() {
-    if (engine.free_count > 0) {
-        BasicString* s = engine.free_descriptors[--engine.free_count];
-        *s = BasicString{};
-        return s;
-    }
-    if (engine.descriptor_blocks.empty() ||
-        engine.descriptors_used == engine.limits.descriptor_block) {
-        // Old blocks stay allocated: their descriptors are still in use by live strings.
-        auto* block = new (std::nothrow) BasicString[size_t(engine.limits.descriptor_block)]();
-        if (!block) error_critical(ERROR_CRITICAL_BLOCK_SIZE);
-        if (!engine.descriptor_blocks.push_back(block)) error_critical(ERROR_CRITICAL_BLOCK_SIZE);
-        engine.descriptors_used = 0;
-    }
-    return &engine.descriptor_blocks.back()[engine.descriptors_used++];
-}
-
 void list_append(BasicString**& list, int32_t& count, int32_t capacity, BasicString* s,
                  void (*pack)()) {
     if (count > capacity) pack();
@@ -55,17 +38,19 @@ void list_append(BasicString**& list, int32_t& count, int32_t capacity, BasicStr
 }
 
 // Copies the live entries down over the empty marks, keeping their order; doubles the array
-// when it is still at least half full afterwards.
-void list_pack(BasicString**& list, int32_t& count, int32_t& capacity, ErrorCode critical_code) {
+// when it is still at least half full afterwards. Entries below `first` are known to be marks.
+void list_pack(BasicString**& list, int32_t& count, int32_t& capacity, int32_t first,
+               ErrorCode critical_code) {
     int32_t live = 0;
-    for (int32_t i = 0; i < count; ++i) {
+    for (int32_t i = first; i < count; ++i) {
         BasicString* s = list[i];
         if (s == STR_EMPTY_MARK) continue;
         s->list_slot = live;
         list[live++] = s;
     }
     count = live;
-    if (count < capacity / 2) return;
+    // Exactly below half: 32 767 live entries of 65 535 are, and need no doubling.
+    if (int64_t(count) * 2 < capacity) return;
     int64_t doubled = int64_t(capacity) * 2;
     if (doubled > INT32_MAX - 1) error_critical(critical_code);
     list = grow_array(list, doubled + 1, critical_code);
@@ -105,6 +90,18 @@ void engine_release() {
 }
 
 } // namespace
+
+BasicString* str_descriptor_from_block() {
+    if (engine.descriptor_blocks.empty() ||
+        engine.descriptors_used == engine.limits.descriptor_block) {
+        // Old blocks stay allocated: their descriptors are still in use by live strings.
+        auto* block = new (std::nothrow) BasicString[size_t(engine.limits.descriptor_block)]();
+        if (!block) error_critical(ERROR_CRITICAL_BLOCK_SIZE);
+        if (!engine.descriptor_blocks.push_back(block)) error_critical(ERROR_CRITICAL_BLOCK_SIZE);
+        engine.descriptors_used = 0;
+    }
+    return &engine.descriptor_blocks.back()[engine.descriptors_used++];
+}
 
 uint8_t* str_segment_start() {
     return conv_memory + DATA_SEGMENT_BASE;
@@ -174,11 +171,12 @@ void str_temp_list_grow() {
 
 void str_heap_list_pack() {
     list_pack(engine.heap_list, engine.heap_list_count, engine.heap_list_capacity,
-              ERROR_CRITICAL_HEAP_LIST);
+              engine.heap_list_first_live, ERROR_CRITICAL_HEAP_LIST);
+    engine.heap_list_first_live = 0;
 }
 
 void str_segment_list_pack() {
-    list_pack(engine.segment_list, engine.segment_list_count, engine.segment_list_capacity,
+    list_pack(engine.segment_list, engine.segment_list_count, engine.segment_list_capacity, 0,
               ERROR_CRITICAL_SEGMENT_LIST);
 }
 
@@ -190,9 +188,11 @@ void str_heap_compact(uint32_t need) {
         uint8_t* heap = engine.string_heap;
         uint8_t* p = heap;
         engine.heap_used = 0;
-        for (int32_t i = 0; i < engine.heap_list_count; ++i) {
+        int32_t first_live = engine.heap_list_count;
+        for (int32_t i = engine.heap_list_first_live; i < engine.heap_list_count; ++i) {
             BasicString* s = engine.heap_list[i];
             if (s == STR_EMPTY_MARK) continue;
+            if (first_live > i) first_live = i;
             if (s->chars - p > int32_t(HEAP_SLACK)) {
                 if (s->length != 0) std::memmove(p, s->chars, size_t(s->length));
                 s->chars = p;
@@ -200,6 +200,7 @@ void str_heap_compact(uint32_t need) {
             p = s->chars + s->length;
             engine.heap_used = uint32_t(p - heap);
         }
+        engine.heap_list_first_live = first_live;
     }
     if (uint64_t(need) + 2 * uint64_t(engine.heap_used) + HEAP_SLACK < engine.heap_size) return;
 
@@ -210,7 +211,7 @@ void str_heap_compact(uint32_t need) {
     if (!grown) error_critical(ERROR_CRITICAL_HEAP);
     engine.string_heap = grown;
     engine.heap_size = uint32_t(grown_size);
-    for (int32_t i = 0; i < engine.heap_list_count; ++i) {
+    for (int32_t i = engine.heap_list_first_live; i < engine.heap_list_count; ++i) {
         BasicString* s = engine.heap_list[i];
         if (s == STR_EMPTY_MARK) continue;
         s->chars = grown + (reinterpret_cast<uintptr_t>(s->chars) - old_base);
@@ -238,25 +239,15 @@ void str_segment_compact(uint32_t need) {
 }
 
 BasicString* str_new(int32_t length, bool temporary) {
-    if (length < 0) length = 0;
-    uint32_t need = uint32_t(length) + HEAP_SLACK;
-    if (uint64_t(engine.heap_used) + need > engine.heap_size) str_heap_compact(need);
-    BasicString* s = descriptor_take();
-    s->length = length;
-    s->chars = engine.string_heap + engine.heap_used;
-    engine.heap_used += need;
-    list_append(engine.heap_list, engine.heap_list_count, engine.heap_list_capacity, s,
-                str_heap_list_pack);
-    if (temporary) str_temp_append(s);
-    return s;
+    return str_heap_new(length, temporary);
 }
 
 BasicString* str_new_literal(const char* text, int32_t length) {
-    BasicString* s = descriptor_take();
+    BasicString* s = str_descriptor_take();
     // Literals are never written: is_read_only keeps every operation away from these bytes.
     s->chars = reinterpret_cast<uint8_t*>(const_cast<char*>(text));
     s->length = length < 0 ? 0 : length;
-    s->is_read_only = 1;
+    str_set_foreign_flags(s, 0, 1);
     str_temp_append(s);
     return s;
 }
@@ -269,7 +260,7 @@ BasicString* str_new_segment(int32_t length, bool temporary) {
     if (length < 0) length = 0;
     if (uint64_t(engine.segment_used) + uint32_t(length) > engine.segment_top)
         str_segment_compact(uint32_t(length));
-    BasicString* s = descriptor_take();
+    BasicString* s = str_descriptor_take();
     s->length = length;
     if (uint64_t(engine.segment_used) + uint32_t(length) > engine.segment_top)
         str_segment_compact(uint32_t(length));
@@ -286,10 +277,10 @@ BasicString* str_new_segment(int32_t length, bool temporary) {
 }
 
 BasicString* str_new_fixed(uint8_t* address, int32_t length, bool temporary) {
-    BasicString* s = descriptor_take();
+    BasicString* s = str_descriptor_take();
     s->chars = address;
     s->length = length < 0 ? 0 : length;
-    s->is_fixed = 1;
+    str_set_foreign_flags(s, 1, 0);
     if (temporary) {
         str_temp_append(s);
     } else {
@@ -305,29 +296,25 @@ BasicString* str_make_temporary(BasicString* s) {
     return s;
 }
 
-void str_free(BasicString* s) {
+void str_field_release(BasicString* s) {
     // A string bound to a file record field is detached before its descriptor can be reused.
-    if (s->field_link != nullptr && str_file_hooks.field_release != nullptr)
-        str_file_hooks.field_release(s);
-    if (s->temp_slot != 0) {
-        engine.temp_list[s->temp_slot] = STR_EMPTY_MARK;
-        while (engine.temp_list[engine.temp_count - 1] == STR_EMPTY_MARK) --engine.temp_count;
-    }
-    if (s->is_fixed || s->is_read_only) {
-        str_descriptor_release(s);
-        return;
-    }
-    if (s->in_segment) {
-        engine.segment_list[s->list_slot] = STR_EMPTY_MARK;
-        if (s->list_slot == engine.segment_list_count - 1) --engine.segment_list_count;
-        str_descriptor_release(s);
-        return;
-    }
-    engine.heap_list[s->list_slot] = STR_EMPTY_MARK;
-    while (engine.heap_list_count != 0 &&
-           engine.heap_list[engine.heap_list_count - 1] == STR_EMPTY_MARK)
-        --engine.heap_list_count;
-    if (engine.heap_list_count != 0) {
+    if (str_file_hooks.field_release != nullptr) str_file_hooks.field_release(s);
+}
+
+void str_free(BasicString* s) {
+    str_release(s);
+}
+
+void str_heap_data_free(BasicString* s) {
+    BasicString** list = engine.heap_list;
+    list[s->list_slot] = STR_EMPTY_MARK;
+    // Trim the trailing empty marks; once the trim reaches the first live index, everything
+    // below is marks as well and goes too.
+    int32_t count = engine.heap_list_count;
+    while (count > engine.heap_list_first_live && list[count - 1] == STR_EMPTY_MARK) --count;
+    if (count == engine.heap_list_first_live) count = engine.heap_list_first_live = 0;
+    engine.heap_list_count = count;
+    if (count != 0) {
         // The newest live string keeps its slack so that it can still grow in place.
         BasicString* last = engine.heap_list[engine.heap_list_count - 1];
         uint64_t end = uint64_t(last->chars + last->length - engine.string_heap) + HEAP_SLACK;
@@ -342,14 +329,20 @@ int32_t str_temp_mark() {
     return engine.temp_count;
 }
 
-int32_t str_cleanup(int32_t mark, int32_t value) {
+// Out of line, so that the common call, with nothing left to free, saves no registers.
+[[gnu::noinline]] static void cleanup_down_to(int32_t mark) {
     // Slot 0 is never a string; a mark below 1 would walk onto it.
     if (mark < 1) mark = 1;
     while (engine.temp_count > mark) {
         --engine.temp_count;
         BasicString* s = engine.temp_list[engine.temp_count];
-        if (s != STR_EMPTY_MARK) str_free(s);
+        if (s != STR_EMPTY_MARK) str_release(s);
     }
+}
+
+int32_t str_cleanup(int32_t mark, int32_t value) {
+    // Most statements consume their temporaries themselves and leave nothing to free.
+    if (engine.temp_count > mark) cleanup_down_to(mark);
     return value;
 }
 

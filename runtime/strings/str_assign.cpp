@@ -106,14 +106,13 @@ BasicString* str_set(BasicString* target, BasicString* source) {
     } else if (source->is_temporary && !source->is_fixed && !source->is_read_only &&
                same_storage(target, source)) {
         // Take-over: the target adopts the temporary's data and list entry; no byte moves.
-        Area area = area_of(target);
-        area.list[target->list_slot] = STR_EMPTY_MARK;
-        area.list[source->list_slot] = target;
+        BasicString** list = target->in_segment ? engine.segment_list : engine.heap_list;
+        list[target->list_slot] = STR_EMPTY_MARK;
+        list[source->list_slot] = target;
         target->list_slot = source->list_slot;
-        engine.temp_list[source->temp_slot] = STR_EMPTY_MARK;
-        // Trim every trailing empty mark, not just this one, so that the last used slot of the
+        // Trims every trailing empty mark, not just this one, so that the last used slot of the
         // temporary list is always a live string.
-        while (engine.temp_list[engine.temp_count - 1] == STR_EMPTY_MARK) --engine.temp_count;
+        str_temp_remove(source);
         target->chars = source->chars;
         target->length = source->length;
         str_descriptor_release(source);
@@ -124,7 +123,7 @@ BasicString* str_set(BasicString* target, BasicString* source) {
     } else {
         assign_longer(target, source);
     }
-    if (source->is_temporary) str_free(source);
+    if (source->is_temporary) str_release(source);
     if (target->segment_entry) str_write_segment_entry(target);
     return target;
 }
@@ -139,13 +138,13 @@ BasicString* str_add(BasicString* left, BasicString* right) {
         error_raise(ERROR_OUT_OF_STRING_SPACE);
         total = 0;
     }
-    BasicString* result = str_new(int32_t(total), true);
+    BasicString* result = str_heap_new(int32_t(total), true);
     if (total != 0) {
         str_move_bytes(result->chars, left->chars, size_t(left->length));
         str_move_bytes(result->chars + left->length, right->chars, size_t(right->length));
     }
-    if (left->is_temporary) str_free(left);
-    if (right->is_temporary && right != left) str_free(right);
+    if (left->is_temporary) str_release(left);
+    if (right->is_temporary && right != left) str_release(right);
     return result;
 }
 
@@ -157,9 +156,9 @@ BasicString* str_left(BasicString* s, int32_t n) {
         s->length = n;
         return s;
     }
-    BasicString* result = str_new(n, true);
+    BasicString* result = str_heap_new(n, true);
     str_move_bytes(result->chars, s->chars, size_t(n));
-    if (s->is_temporary) str_free(s);
+    if (s->is_temporary) str_release(s);
     return result;
 }
 

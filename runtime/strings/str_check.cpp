@@ -45,6 +45,10 @@ const char* str_check_invariants() {
     const StrEngine& e = str_engine;
     std::unordered_set<const BasicString*> owners;
     if (e.heap_used > e.heap_size) return "heap_used beyond heap_size";
+    if (e.heap_list_first_live < 0 || e.heap_list_first_live > e.heap_list_count)
+        return "first live index of the heap list outside the list";
+    for (int32_t i = 0; i < e.heap_list_first_live; ++i)
+        if (e.heap_list[i] != STR_EMPTY_MARK) return "live heap entry below the first live index";
     if (const char* broken = check_list(e.heap_list, e.heap_list_count, e.heap_list_capacity,
                                         e.string_heap, e.heap_size, e.heap_used, false, owners))
         return broken;

@@ -109,6 +109,22 @@ TEST(error_is_critical, critical_and_ordinary_codes) {
         EXPECT_FALSE(error_is_critical(code)) << code;
 }
 
+// Each name stands in the header's group that matches what error_raise does with its number.
+TEST(error_is_critical, header_groups_match_the_table) {
+    struct Case {
+        ErrorCode code;
+        bool critical;
+    } const cases[] = {
+        {ERROR_ILLEGAL_FUNCTION_CALL, false}, {ERROR_OUT_OF_STRING_SPACE, false},
+        {ERROR_BAD_FILE_NAME, false},         {ERROR_PATH_NOT_FOUND, false},
+        {ERROR_INVALID_HANDLE, false},        {ERROR_UNAVAILABLE_HOSTED, false},
+        {ERROR_DIVISION_BY_ZERO, true},       {ERROR_CRITICAL_STACK_SPACE, true},
+        {ERROR_PATH_ILLEGAL_HOSTED, true},    {ERROR_CRITICAL_IMAGE_TABLE, true},
+        {ERROR_CRITICAL_HEAP_LIST, true},     {ERROR_CRITICAL_RECEIVE_BUFFER, true},
+    };
+    for (const Case& c : cases) EXPECT_EQ(error_is_critical(int32_t(c.code)), c.critical) << c.code;
+}
+
 TEST_F(ErrorTest, error_report_yes_continues_and_clears_the_error) {
     answer("yes");
     error_raise(0);

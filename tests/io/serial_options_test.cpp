@@ -126,7 +126,6 @@ TEST(serial_options_parse, refuses_what_the_options_do_not_allow) {
         ",,,,CD1,CD2",
         ",,,,CS-1",
         ",,,,XX",
-        ",,,,BIN,ASC",
         ",,,,DS 5",
         ",,,,OP99999999999",
         ",,,,LFF",
@@ -138,6 +137,28 @@ TEST(serial_options_parse, refuses_what_the_options_do_not_allow) {
         s.baud = 1234;
         EXPECT_FALSE(serial_options_parse(text, std::strlen(text), &s)) << text;
         EXPECT_EQ(s.baud, 1234) << "settings changed by a refused text: " << text;
+    }
+}
+
+// BIN and ASC may stand together in either order, each once; only ASC makes the port text.
+TEST(serial_options_parse, binary_unless_asc) {
+    struct Case {
+        const char* text;
+        bool accepted;
+        int ascii_mode;
+    } const cases[] = {
+        {",,,,BIN,ASC", true, 1},       {",,,,ASC,BIN", true, 1},
+        {",,,,BIN", true, 0},           {",,,,ASC", true, 1},
+        {",,,,LF,BIN,RS,ASC", true, 1}, {",,,,BIN,ASC,BIN", false, 0},
+        {",,,,ASC,BIN,ASC", false, 0},
+    };
+    for (const Case& c : cases) {
+        ComSettings s;
+        s.ascii_mode = 7;
+        EXPECT_EQ(serial_options_parse(c.text, std::strlen(c.text), &s), c.accepted) << c.text;
+        if (c.accepted) {
+            EXPECT_EQ(s.ascii_mode, c.ascii_mode) << c.text;
+        }
     }
 }
 

@@ -170,6 +170,17 @@ TEST_F(FsRename, renames_and_maps_its_failures) {
     EXPECT_TRUE(exists("new.txt"));
 }
 
+// A name Windows refuses is refused on every system, and the file keeps its old name.
+TEST_F(FsRename, names_windows_refuses_are_bad_file_names) {
+    make_file("old.txt");
+    for (const char* name : {"a*.txt", "a?.txt", "a<.txt", "a>.txt", "a|.txt", "a\"b.txt"}) {
+        run_state_reset();
+        file_rename(text("old.txt"), text(name));
+        EXPECT_EQ(error(), uint32_t(ERROR_BAD_FILE_NAME)) << name;
+        EXPECT_TRUE(exists("old.txt")) << name;
+    }
+}
+
 using FsDir = OsFolderTest;
 
 TEST_F(FsDir, make_change_and_remove_with_their_error_codes) {

@@ -56,6 +56,18 @@ TEST_F(str_temporaries, count_returns_at_once_and_trailing_marks_go_together) {
     EXPECT_EQ(str_temp_mark(), start);
 }
 
+TEST_F(str_cleanup_, a_free_inside_the_loop_trims_the_marks_below_the_mark_too) {
+    int32_t start = str_temp_mark();
+    temporary("kept");
+    BasicString* consumed = temporary("consumed");
+    int32_t mark = str_temp_mark();
+    temporary("inner");
+    str_free(consumed); // marked only: a live slot follows
+    str_cleanup(mark, 0);
+    // Freeing "inner" leaves the mark of "consumed" last: it goes too, below the statement's mark.
+    EXPECT_EQ(str_temp_mark(), start + 1);
+}
+
 TEST_F(str_temporaries, count_never_falls_below_one) {
     temporary("x");
     str_cleanup(0, 0);
@@ -288,6 +300,54 @@ TEST_F(str_lists, packing_keeps_address_order_and_renumbers_slots) {
     EXPECT_EQ(strings[4]->list_slot, 2);
     EXPECT_EQ(extra->list_slot, 3);
     EXPECT_EQ(str_engine.heap_list_capacity, 8); // still at least half full: doubled
+}
+
+// The list doubles unless its live entries are below half the capacity, compared exactly: 32 767
+// of 65 535 are below half.
+TEST_F(str_lists, packing_doubles_unless_exactly_below_half) {
+    struct Case {
+        int32_t capacity, live, capacity_after;
+    } const cases[] = {
+        {3, 1, 3}, {3, 2, 6}, {4, 1, 4}, {4, 2, 8}, {65535, 32767, 65535}, {65535, 32768, 131070},
+    };
+    for (const Case& c : cases) {
+        StrLimits limits;
+        limits.heap_list_capacity = c.capacity;
+        limits.descriptor_block = 65536;
+        limits.heap_size = 4u << 20;
+        reset(limits);
+        std::vector<BasicString*> strings;
+        for (int32_t i = 0; i <= c.capacity; ++i) strings.push_back(str_new(0, false));
+        for (int32_t i = 0; i < c.capacity + 1 - c.live; ++i) str_free(strings[size_t(i)]);
+        BasicString* extra = str_new(0, false); // count is above capacity: packs first
+        EXPECT_EQ(str_engine.heap_list_capacity, c.capacity_after) << c.capacity << " " << c.live;
+        EXPECT_EQ(extra->list_slot, c.live) << c.capacity << " " << c.live;
+    }
+}
+
+// Assignments leave their targets' old entries behind as marks; compaction remembers where the
+// first live entry is and starts there next time, and a free that trims down to it empties the
+// list.
+TEST_F(str_lists, compaction_starts_at_the_first_live_entry) {
+    StrLimits small;
+    small.heap_size = 256;
+    small.heap_list_capacity = 64;
+    reset(small);
+    BasicString* v = variable("");
+    int32_t first_seen = 0;
+    for (int i = 0; i < 40; ++i) {
+        str_set(v, temporary(std::string(size_t(1 + i % 7), char('a' + i % 26))));
+        EXPECT_EQ(text(v), std::string(size_t(1 + i % 7), char('a' + i % 26)));
+        EXPECT_LE(str_engine.heap_list_first_live, v->list_slot);
+        EXPECT_GE(str_engine.heap_list_first_live, first_seen); // only packing lowers it
+        first_seen = str_engine.heap_list_first_live;
+    }
+    EXPECT_GT(first_seen, 0);
+    EXPECT_EQ(str_engine.heap_size, 256u); // the packed data never filled half of the heap
+    str_free(v);
+    EXPECT_EQ(str_engine.heap_list_count, 0);
+    EXPECT_EQ(str_engine.heap_list_first_live, 0);
+    EXPECT_EQ(str_engine.heap_used, 0u);
 }
 
 TEST_F(scratch, allocations_bump_and_a_request_ending_at_the_end_takes_a_new_area) {

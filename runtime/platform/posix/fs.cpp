@@ -257,6 +257,10 @@ FsStatus platform_fs_rename(const char* old_path, const char* new_path) {
     if (!to_host(old_path, from) || !to_host(new_path, to)) return FsStatus::not_found;
     struct stat info {};
     if (lstat(from.c_str(), &info) != 0) return status_of(errno);
+    // Windows refuses these characters in a name (ERROR_INVALID_NAME, which its C run-time reports
+    // as EINVAL). Linux would take them, and the other file statements, which refuse wildcards,
+    // could then not reach the renamed file.
+    if (std::strpbrk(new_path, "*?<>|\"") != nullptr) return FsStatus::bad_name;
     // rename(2) replaces an existing target; Windows refuses, and so does this.
     if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
         return FsStatus::ok;
