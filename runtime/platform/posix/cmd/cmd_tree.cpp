@@ -44,11 +44,9 @@ struct Parser {
         return after == '\0' || is_delimiter(after) || after == '(' || after == '\n';
     }
 
-    // One token of an IF or FOR: quotes group, carets escape; ends at a delimiter ("=" is one)
-    // or at a special character outside quotes.
-    std::string token() {
-        skip_blanks();
-        while (!done() && is_delimiter(peek())) ++at;
+    // A word at the position: quotes group, carets escape; it ends at a blank (with
+    // `delimiters`, at any delimiter, "=" among them), or at a special character outside quotes.
+    std::string word(bool delimiters) {
         std::string out;
         bool quoted = false;
         while (!done()) {
@@ -56,7 +54,8 @@ struct Parser {
             if (c == '\n') break;
             if (c == '"') quoted = !quoted;
             if (!quoted) {
-                if (is_delimiter(c) || c == '&' || c == '|' || c == '<' || c == '>') break;
+                if (delimiters ? is_delimiter(c) : is_blank(c)) break;
+                if (c == '&' || c == '|' || c == '<' || c == '>') break;
                 if (c == ')' && depth > 0) break;
                 if (c == '^' && at + 1 < text.size()) {
                     out.push_back(text[at + 1]);
@@ -68,6 +67,12 @@ struct Parser {
             ++at;
         }
         return out;
+    }
+
+    // One token of an IF or FOR, after the delimiters before it.
+    std::string token() {
+        while (!done() && is_delimiter(peek())) ++at;
+        return word(true);
     }
 
     // A redirection starting at "<" or ">"; `fd` is the handle digit taken from the text before.
@@ -91,23 +96,7 @@ struct Parser {
             return;
         }
         skip_blanks();
-        bool quoted = false;
-        while (!done()) {
-            const char c = peek();
-            if (c == '\n') break;
-            if (c == '"') quoted = !quoted;
-            if (!quoted) {
-                if (is_blank(c) || c == '&' || c == '|' || c == '<' || c == '>') break;
-                if (c == ')' && depth > 0) break;
-                if (c == '^' && at + 1 < text.size()) {
-                    redirect.target.push_back(text[at + 1]);
-                    at += 2;
-                    continue;
-                }
-            }
-            redirect.target.push_back(c);
-            ++at;
-        }
+        redirect.target = word(false);
         if (redirect.target.empty()) fail(SYNTAX);
         command.redirects.push_back(redirect);
     }
