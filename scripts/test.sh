@@ -9,7 +9,12 @@ source scripts/deps.sh
 ensure_packages "${TEST_PACKAGES[@]}"
 
 jobs=$(nproc)
-step() { printf '\n== %s\n' "$*"; }
+# Each step says how long the one before took, so a slow step shows in any CI log.
+step_started=$SECONDS
+step() {
+    printf '   (%d s)\n\n== %s\n' $((SECONDS - step_started)) "$*"
+    step_started=$SECONDS
+}
 
 step "formatting"
 git ls-files -- '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
