@@ -1,5 +1,6 @@
 // The window library's display, timer and reshape callbacks: the newest composed frame goes into
-// the window with glDrawPixels at its natural size, and only when there is something new.
+// the window, drawn from a texture at its natural size or scaled, and only when there is
+// something new.
 #include "runtime/display/present.h"
 
 #include <GL/freeglut.h>
@@ -51,18 +52,39 @@ static_assert(WINDOW_BUTTON_LEFT == GLUT_LEFT_BUTTON &&
 // paint): its contents may be gone, so the newest frame is drawn again.
 bool redisplay_posted = false;
 
+// Where the window system can show part of the back buffer without a swap, the presenter swaps
+// only after a size change: the back buffer keeps the frame drawn into it, and a new frame is drawn
+// and shown only where its rows differ, so that a blinking cursor costs one row of cells instead of
+// the whole window in a software rasteriser. `holds_frame` says the back buffer of `window` shows
+// the texture's frame; `screen_behind` that the screen has not been shown it (a paused program,
+// an uncovered window). Mesa learns a window's new size only from a swap, so the first frame
+// after a size change is swapped (`swapped_at_size`); a copy before it lands where the old size
+// had its rows.
+struct KeptBackBuffer {
+    int window = 0;
+    bool holds_frame = false;
+    bool screen_behind = false;
+    bool swapped_at_size = false;
+};
+KeptBackBuffer kept_back_buffer;
+
 void post_redisplay() {
     redisplay_posted = true;
     glutPostRedisplay();
 }
 
 void on_display() {
-    if (!redisplay_posted) window_exposed();
+    if (!redisplay_posted) {
+        window_exposed();
+        kept_back_buffer.screen_behind = true;
+    }
     redisplay_posted = false;
     display_present();
 }
 void on_reshape(int width, int height) {
     window_reshape(width, height);
+    kept_back_buffer.holds_frame = false;
+    kept_back_buffer.swapped_at_size = false;
 }
 void on_key_down(unsigned char key, int, int) {
     latency_key_event();
@@ -135,9 +157,8 @@ bool take_fullscreen_request(const DisplayFrame& frame) {
 
 // The frame the window shows, kept in a texture of its own: a new frame uploads only the rows
 // that differ from the one before (a blinking cursor changes one row of cells) instead of all
-// 640 x 400 pixels, and the whole texture is then drawn, since a swapped back buffer holds
-// nothing one can build on. The copy says what the texture holds; both belong to the window
-// whose context made the texture.
+// 640 x 400 pixels. The copy says what the texture holds; both belong to the window whose
+// context made the texture.
 struct ShownTexture {
     GLuint name = 0;
     int window = 0;
@@ -147,7 +168,8 @@ struct ShownTexture {
 };
 ShownTexture shown_texture;
 
-void upload_rows(const DisplayFrame& frame) {
+// Returns the rows that changed: all of them for a new texture.
+PresentRows upload_rows(const DisplayFrame& frame) {
     ShownTexture& t = shown_texture;
     int window = glutGetWindow();
     if (t.name == 0 || t.window != window) {
@@ -168,22 +190,24 @@ void upload_rows(const DisplayFrame& frame) {
         t.width = frame.width;
         t.height = frame.height;
         t.pixels.assign(frame.pixels, frame.pixels + count);
-        return;
+        return {0, frame.height - 1};
     }
     PresentRows rows =
         present_changed_rows(t.pixels.data(), frame.pixels, frame.width, frame.height);
-    if (rows.first > rows.last) return;
+    if (rows.first > rows.last) return rows;
     size_t at = size_t(rows.first) * size_t(frame.width);
     size_t changed = size_t(rows.last - rows.first + 1) * size_t(frame.width);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
     glTexSubImage2D(GL_TEXTURE_2D, 0, 0, rows.first, frame.width, rows.last - rows.first + 1,
                     GL_BGRA, GL_UNSIGNED_BYTE, frame.pixels + at);
     std::memcpy(t.pixels.data() + at, frame.pixels + at, changed * 4);
+    return rows;
 }
 
+// Draws the texture, which holds the frame; a scissor set by the caller limits it to the rows
+// that changed.
 void draw_unscaled(const DisplayFrame& frame) {
     PresenterState& p = presenter;
-    upload_rows(frame);
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
     glMatrixMode(GL_MODELVIEW);
@@ -294,7 +318,10 @@ void display_present() {
         post_redisplay();
         if (plan.step == PresentStep::reshape) return;
     }
-    if (take_fullscreen_request(*frame)) return;
+    if (take_fullscreen_request(*frame)) {
+        kept_back_buffer = {};
+        return;
+    }
 
     compose_ring_mark_presented(frame);
     bool scaled = p.fullscreen_scaling != 0 || p.resize_mode != 0;
@@ -312,7 +339,29 @@ void display_present() {
             p.mouse_last[axis] = fit.mouse_last[axis];
         }
     }
-    for (int pass = 1; pass <= 4; ++pass) {
+    // The plain case, a frame at its natural size over the whole window, drawn opaque, is the one
+    // a kept back buffer can serve; anything else draws everything and swaps.
+    bool covers_window =
+        !scaled && frame->width == p.window_width && frame->height == p.window_height;
+    KeptBackBuffer& kept = kept_back_buffer;
+    int window = glutGetWindow();
+    if (kept.window != window) kept = {window};
+    bool keepable = covers_window && p.display_order == 2 &&
+                    fullscreen_mode.load(std::memory_order_relaxed) == 0;
+    bool only_changed = keepable && kept.holds_frame;
+    // The rows the back buffer gets, top-down; with a kept back buffer the scissor holds every
+    // clear and draw below to them.
+    PresentRows drawn{0, frame->height - 1};
+    if (!scaled) {
+        PresentRows changed = upload_rows(*frame);
+        if (only_changed) drawn = changed;
+    }
+    if (only_changed && drawn.first <= drawn.last) {
+        glEnable(GL_SCISSOR_TEST);
+        glScissor(0, p.window_height - 1 - drawn.last, p.window_width,
+                  drawn.last - drawn.first + 1);
+    }
+    for (int pass = 1; pass <= 4 && drawn.first <= drawn.last; ++pass) {
         glDisable(GL_TEXTURE_2D);
         glDisable(GL_ALPHA_TEST);
         glDisable(GL_BLEND);
@@ -321,8 +370,6 @@ void display_present() {
         glDisable(GL_LIGHTING);
         // A frame drawn unscaled over the whole window leaves nothing of the clear visible;
         // with a software rasteriser the clear costs as much as the frame.
-        bool covers_window =
-            !scaled && frame->width == p.window_width && frame->height == p.window_height;
         if (pass == 1 && !covers_window) glClear(GL_COLOR_BUFFER_BIT);
         if ((pass == 1 && p.display_order == 2) || (pass == 3 && p.display_order == 1)) {
             glClear(GL_DEPTH_BUFFER_BIT);
@@ -337,10 +384,27 @@ void display_present() {
         }
         if (pass == 4 && fit.bars_axis >= 0) draw_bars(fit);
     }
+    glDisable(GL_SCISSOR_TEST);
     compose_ring_consume_older();
     // A paused program's frames are drawn but not shown.
-    if ((run_state.pause_state.load(std::memory_order_relaxed) & 1) == 0) {
-        glutSwapBuffers();
+    bool paused = (run_state.pause_state.load(std::memory_order_relaxed) & 1) != 0;
+    kept.holds_frame = keepable;
+    kept.screen_behind = kept.screen_behind || paused || !only_changed;
+    if (!paused) {
+        bool shown = false;
+        if (keepable && kept.swapped_at_size && kept.screen_behind) {
+            shown = platform_show_back_buffer_rows(0, p.window_height, p.window_width);
+        } else if (keepable && kept.swapped_at_size) {
+            shown = drawn.first > drawn.last ||
+                    platform_show_back_buffer_rows(p.window_height - 1 - drawn.last,
+                                                   drawn.last - drawn.first + 1, p.window_width);
+        }
+        if (!shown) {
+            glutSwapBuffers();
+            kept.holds_frame = false;
+            kept.swapped_at_size = keepable;
+        }
+        kept.screen_behind = false;
         latency_frame_presented(int32_t(frame - &compose_ring.slots[0]));
         if (present_owes_redraw()) post_redisplay();
     }

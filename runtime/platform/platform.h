@@ -196,6 +196,11 @@ void platform_window_hooks_install(WindowEventHook hook, bool resizable);
 // Called right after the window library entered full screen: the window of the current OpenGL
 // context loses its frame and becomes a pop-up (Windows; nothing elsewhere).
 void platform_window_fullscreen_style();
+// Copies rows `y` to `y + height - 1` (counted from the bottom, as OpenGL does), `width` pixels
+// wide, of the current context's back buffer to the screen and leaves the back buffer as it was,
+// which a buffer swap does not promise. False where the window system offers no such copy: the
+// caller swaps then.
+bool platform_show_back_buffer_rows(int32_t y, int32_t height, int32_t width);
 
 // --- Files and directories -------------------------------------------------------------------
 // Paths are DOS paths ("E:\dir\name", relative ones against the working directory) with Windows

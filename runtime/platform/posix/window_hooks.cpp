@@ -5,6 +5,7 @@
 
 #include <X11/Xlib.h>
 #include <cstdlib>
+#include <cstring>
 #include <dlfcn.h>
 
 // X11 has no Pause or Break message for the window library to pass on, the close box arrives
@@ -32,4 +33,45 @@ std::string platform_desktop_missing() {
                "\" cannot be opened.";
     close_display(display);
     return {};
+}
+
+// Mesa's GLX_MESA_copy_sub_buffer. The GLX calls are looked up in the process, which the window
+// library has linked with libGL, so that programs without a window do not need it. The answer is
+// fixed for the process: one display, one driver.
+bool platform_show_back_buffer_rows(int32_t y, int32_t height, int32_t width) {
+    using CurrentDisplay = Display* (*)();
+    using CurrentDrawable = unsigned long (*)();
+    using Extensions = const char* (*)(Display*, int);
+    using CopySubBuffer = void (*)(Display*, unsigned long, int, int, int, int);
+    using ProcAddress = void* (*)(const unsigned char*);
+    static CurrentDisplay current_display;
+    static CurrentDrawable current_drawable;
+    static CopySubBuffer copy_sub_buffer;
+    static int state = 0; // 0 not looked up, 1 available, -1 not
+    if (state == 0) {
+        state = -1;
+        current_display =
+            reinterpret_cast<CurrentDisplay>(dlsym(RTLD_DEFAULT, "glXGetCurrentDisplay"));
+        current_drawable =
+            reinterpret_cast<CurrentDrawable>(dlsym(RTLD_DEFAULT, "glXGetCurrentDrawable"));
+        auto extensions =
+            reinterpret_cast<Extensions>(dlsym(RTLD_DEFAULT, "glXQueryExtensionsString"));
+        auto proc_address =
+            reinterpret_cast<ProcAddress>(dlsym(RTLD_DEFAULT, "glXGetProcAddressARB"));
+        Display* display = current_display ? current_display() : nullptr;
+        const char* names =
+            display && extensions ? extensions(display, DefaultScreen(display)) : nullptr;
+        if (names && proc_address && current_drawable &&
+            std::strstr(names, "GLX_MESA_copy_sub_buffer")) {
+            copy_sub_buffer = reinterpret_cast<CopySubBuffer>(
+                proc_address(reinterpret_cast<const unsigned char*>("glXCopySubBufferMESA")));
+            if (copy_sub_buffer) state = 1;
+        }
+    }
+    if (state != 1) return false;
+    Display* display = current_display();
+    unsigned long drawable = current_drawable();
+    if (!display || !drawable) return false;
+    copy_sub_buffer(display, drawable, 0, y, width, height);
+    return true;
 }

@@ -137,3 +137,8 @@ void platform_window_fullscreen_style() {
 std::string platform_desktop_missing() {
     return {};
 }
+
+// Windows' swap may exchange the buffers, and WGL offers no copy of part of the back buffer.
+bool platform_show_back_buffer_rows(int32_t, int32_t, int32_t) {
+    return false;
+}
