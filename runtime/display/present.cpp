@@ -392,12 +392,11 @@ void display_present() {
     kept.screen_behind = kept.screen_behind || paused || !only_changed;
     if (!paused) {
         bool shown = false;
-        if (keepable && kept.swapped_at_size && kept.screen_behind) {
-            shown = platform_show_back_buffer_rows(0, p.window_height, p.window_width);
-        } else if (keepable && kept.swapped_at_size) {
-            shown = drawn.first > drawn.last ||
-                    platform_show_back_buffer_rows(p.window_height - 1 - drawn.last,
-                                                   drawn.last - drawn.first + 1, p.window_width);
+        if (keepable && kept.swapped_at_size) {
+            PresentRows show = kept.screen_behind ? PresentRows{0, p.window_height - 1} : drawn;
+            shown = show.first > show.last ||
+                    platform_show_back_buffer_rows(p.window_height - 1 - show.last,
+                                                   show.last - show.first + 1, p.window_width);
         }
         if (!shown) {
             glutSwapBuffers();
