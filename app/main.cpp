@@ -4,9 +4,12 @@
 //
 // It asks for a drive letter, clears the hidden, read-only and system attributes of everything on
 // that drive, copies datafile.dat (the clean-up batch that comes with the program) to the drive
-// as temp.bat, runs it, deletes it and opens the drive in the file explorer. The drive that holds
+// as temp.bat (under a name of its own where the drive holds that name already), runs it,
+// deletes it and opens the drive in the file explorer. The drive that holds
 // the operating system is refused: clearing those attributes there would expose every protected
 // system file.
+#include <cstdio>
+
 #include "runtime/unveilo.h"
 
 namespace {
@@ -39,6 +42,32 @@ void print_checking(int32_t mark, BasicString* drive) {
 void run(int32_t mark, uint32_t line, BasicString* command) {
     shell_run(command, 1);
     frame_statement(mark, line);
+}
+
+// Names tried for the batch on the drive, "temp.bat" first.
+constexpr int BATCH_NAME_TRIES = 100;
+
+// The first batch name the drive's root does not hold, as a permanent string; nullptr when every
+// name is taken. Copying over a temp.bat of the user's would overwrite it (cmd asks first, in a
+// console the screen tells the user not to touch) and deleting the copy would lose it; a folder
+// of that name would take the copy inside and lose its files to the delete. The other names say
+// whose file it is if the stick is pulled out before the batch is deleted again.
+BasicString* free_batch_name(int32_t mark, BasicString* drive) {
+    BasicString* name = str_new(0, false);
+    for (int n = 1; n <= BATCH_NAME_TRIES; ++n) {
+        char text[32];
+        if (n == 1)
+            std::snprintf(text, sizeof text, "temp.bat");
+        else if (n == 2)
+            std::snprintf(text, sizeof text, "unveilo-temp.bat");
+        else
+            std::snprintf(text, sizeof text, "unveilo-temp-%d.bat", n - 1);
+        str_set(name, str_new_cstring(text));
+        int32_t taken = file_exists(str_add(drive, name)) | dir_exists(str_add(drive, name));
+        if (!frame_condition(mark, 37, taken)) return name;
+    }
+    str_free(name);
+    return nullptr;
 }
 
 void recovery_main() {
@@ -107,12 +136,18 @@ void recovery_main() {
     print_line(mark, 34, lit("Unhiding files in the drive..."));
     run(mark, 35, str_add(str_add(lit("attrib -h -r -s /s /d "), drive), lit("*.* ")));
     print_line(mark, 36, lit("Creating temp files for more test..."));
-    run(mark, 37, str_add(str_add(lit("copy datafile.dat "), drive), lit("temp.bat")));
-    print_line(mark, 38, lit("temp file created"));
-    print_line(mark, 39, lit("Executing Test 1..."));
-    run(mark, 40, str_add(drive, lit("temp.bat")));
-    print_line(mark, 41, lit("Removing temp file..."));
-    run(mark, 42, str_add(str_add(lit("del "), drive), lit("temp.bat")));
+    if (BasicString* batch = free_batch_name(mark, drive)) {
+        run(mark, 37, str_add(str_add(lit("copy datafile.dat "), drive), batch));
+        print_line(mark, 38, lit("temp file created"));
+        print_line(mark, 39, lit("Executing Test 1..."));
+        run(mark, 40, str_add(drive, batch));
+        print_line(mark, 41, lit("Removing temp file..."));
+        run(mark, 42, str_add(str_add(lit("del "), drive), batch));
+        str_free(batch);
+    } else {
+        print_line(mark, 38, lit("Error : the drive holds temp.bat and every other name for the"));
+        print_line(mark, 38, lit("clean-up batch: the clean-up is skipped"));
+    }
     print_line(mark, 44, lit("Hidden Recovary tests completed..."));
     run(mark, 45, str_add(lit("explorer "), drive));
     screen_clear(0, 0, 0);

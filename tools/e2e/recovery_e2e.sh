@@ -3,8 +3,9 @@
 # its window read back through screenshots and typed at with xdotool.
 #
 #   run 1: a folder laid out like an infected stick, mapped to E:, and the answer "e": every
-#          attribute cleared, temp.bat gone, the virus's files quarantined, the user's files
-#          unchanged byte for byte, the explorer step reached, the closing banner, exit 0;
+#          attribute cleared, the batch gone, the virus's files quarantined, the user's files
+#          (their own temp.bat among them) unchanged byte for byte, the explorer step reached,
+#          the closing banner, exit 0;
 #   run 2: datafile.dat missing beside the program (but present in the starting folder): the
 #          three error lines, the closing prompt, exit 0;
 #   run 3: at the prompt, a letter with no drive, the system drive, an empty answer and a long
@@ -87,6 +88,11 @@ make_stick() {
     printf 'read me\n' >"$stick/notes.txt"
     printf 'L\0\0\0 a shortcut of the user to C:\\Users\\me\\notes.txt\n' >"$stick/My notes.lnk"
     printf 'tracking\n' >"$stick/System Volume Information/IndexerVolumeGuid"
+    # The user's own temp.bat, and a folder named like the batch's second choice: the tool runs
+    # its batch under a third name and leaves both alone.
+    printf '@echo the user'"'"'s own batch\r\n' >"$stick/temp.bat"
+    mkdir -p "$stick/unveilo-temp.bat"
+    printf 'kept\n' >"$stick/unveilo-temp.bat/inside.txt"
     # What the virus left: autorun.inf, a shortcut in place of the hidden folder, a shortcut that
     # starts a script, and the script.
     printf '[autorun]\r\nopen=wscript.exe virus.vbs\r\n' >"$stick/autorun.inf"
@@ -116,7 +122,8 @@ make_stick() {
     attrib_set "$stick/System Volume Information" 0x6
 
     (cd "$stick" && sha256sum "Documents/report.txt" "Documents/Old/draft.txt" "Music/song.mp3" \
-        "photo.jpg" "notes.txt" "My notes.lnk" "report 100% & more.txt") >"$work/user-files.sha256"
+        "photo.jpg" "notes.txt" "My notes.lnk" "report 100% & more.txt" "temp.bat" \
+        "unveilo-temp.bat/inside.txt") >"$work/user-files.sha256"
     (cd "$stick/$nbsp" && sha256sum "Holiday/beach.jpg") >"$work/hidden-files.sha256"
 }
 
@@ -158,7 +165,8 @@ for line in '^Unveilo$' '^Created by the Unveilo project$' '^Web    : none' '^E-
     grep -qE "$line" "$work/screen.txt" || fail "closing banner: no line /$line/"
 done
 keep closing-banner
-[ -e "$stick/temp.bat" ] && fail "temp.bat is still on the drive"
+leftover=$(cd "$stick" && ls -d unveilo-temp-*.bat 2>/dev/null || true)
+[ -z "$leftover" ] || fail "the batch is still on the drive: $leftover"
 quarantine=$stick/UNVEILO-QUARANTINE
 # Wine's findstr is a stub that searches nothing, so there the batch judges shortcuts by their
 # names only and leaves Pictures.lnk (a script starter by its contents) where it is.
@@ -199,11 +207,11 @@ x11_expect_line '^Press any key to continue$'
 xdotool key --window "$window" space 2>/dev/null
 x11_wait_exit
 if [ "$wine" = 1 ]; then
-    echo "run 1 (Wine): temp.bat gone, virus quarantined, user's files unchanged, explorer" \
+    echo "run 1 (Wine): batch gone, virus quarantined, user's files and temp.bat unchanged, explorer" \
         "window closed, closing banner, exit 0: ok"
     exit 0
 fi
-echo "run 1: attributes cleared, temp.bat gone, virus quarantined, user's files unchanged," \
+echo "run 1: attributes cleared, batch gone, virus quarantined, user's files and temp.bat unchanged," \
     "explorer reached, closing banner, exit 0: ok"
 
 # --- Run 2: datafile.dat missing beside the program ---------------------------------------------
@@ -270,4 +278,11 @@ for name in "${virus_files[@]}"; do
         fail "$name was lost"
 done
 (cd "$work/pulled" && sha256sum --quiet -c "$work/user-files.sha256") || fail "a user's file changed"
+# Whatever the pull left of the batch carries the tool's name, beside the user's own temp.bat.
+for left in "$work/pulled"/*.bat; do
+    case "$(basename "$left")" in
+    temp.bat | unveilo-temp-*.bat | unveilo-temp.bat) ;;
+    *) fail "an unknown batch was left behind: $left" ;;
+    esac
+done
 echo "run 4: stick pulled out during the commands: closing banner, exit 0, nothing lost: ok"
