@@ -1,0 +1,23 @@
+#pragma once
+// Text conversions for what a stick stores: UTF-16 names and strings of shortcuts and INI files,
+// ANSI strings, and the case-blind comparisons Windows makes on file names. Everything inside the
+// clean-up is UTF-8; a lone UTF-16 surrogate, which Windows allows in names, is kept in the
+// generalised form (WTF-8) so that a name read from one place matches it read from another.
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+// Little-endian UTF-16 code units to UTF-8; stops at the end of the span, not at a NUL.
+std::string text_from_utf16le(std::span<const uint8_t> bytes);
+std::string text_from_utf16(std::u16string_view units);
+// Windows-1252 bytes to UTF-8 (the five undefined bytes map to their C1 controls).
+std::string text_from_cp1252(std::span<const uint8_t> bytes);
+// UTF-8 (or WTF-8) back to UTF-16 code units; invalid bytes become U+FFFD.
+std::u16string text_to_utf16(std::string_view utf8);
+
+// ASCII letters lowered; every other byte kept.
+std::string text_ascii_lower(std::string_view text);
+// Equal as Windows compares file names on FAT and NTFS for the letters that matter here: ASCII
+// without regard to case, Latin-1, Greek and Cyrillic letters folded by simple case mapping.
+bool text_equal_fold(std::string_view a, std::string_view b);
