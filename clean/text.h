@@ -18,6 +18,9 @@ std::u16string text_to_utf16(std::string_view utf8);
 
 // ASCII letters lowered; every other byte kept.
 std::string text_ascii_lower(std::string_view text);
-// Equal as Windows compares file names on FAT and NTFS for the letters that matter here: ASCII
-// without regard to case, Latin-1, Greek and Cyrillic letters folded by simple case mapping.
+// A name in the one letter case that Windows compares file names in (FAT and NTFS upcase each
+// UTF-16 unit by a table): ASCII, Latin-1, Latin Extended-A, Greek, Cyrillic and fullwidth Latin
+// letters mapped to upper case by simple case mapping; everything else kept. Two names are the
+// same name on a stick when their folds are equal.
+std::string text_fold(std::string_view text);
 bool text_equal_fold(std::string_view a, std::string_view b);
