@@ -18,6 +18,9 @@ std::u16string text_to_utf16(std::string_view utf8);
 
 // ASCII letters lowered; every other byte kept.
 std::string text_ascii_lower(std::string_view text);
-// Equal as Windows compares file names on FAT and NTFS for the letters that matter here: ASCII
-// without regard to case, Latin-1, Greek and Cyrillic letters folded by simple case mapping.
+// Equal as Windows compares file names on FAT and NTFS for the letters that matter here: both
+// sides upper-cased by Unicode's simple case mapping for ASCII, Latin-1, Latin Extended-A,
+// Greek, Cyrillic (with its supplement) and fullwidth Latin; every other character compared as
+// it is. Mappings from outside ASCII into it (dotless i, long s) are not made, and a byte that is
+// not UTF-8 equals only itself.
 bool text_equal_fold(std::string_view a, std::string_view b);
