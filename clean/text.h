@@ -19,8 +19,10 @@ std::u16string text_to_utf16(std::string_view utf8);
 // ASCII letters lowered; every other byte kept.
 std::string text_ascii_lower(std::string_view text);
 // A name in the one letter case that Windows compares file names in (FAT and NTFS upcase each
-// UTF-16 unit by a table): ASCII, Latin-1, Latin Extended-A, Greek, Cyrillic and fullwidth Latin
-// letters mapped to upper case by simple case mapping; everything else kept. Two names are the
-// same name on a stick when their folds are equal.
+// UTF-16 unit by a table): Unicode's simple upper-case mapping for ASCII, Latin-1, Latin
+// Extended-A, Greek, Cyrillic (with its supplement) and fullwidth Latin; every other character
+// kept as it is. Mappings from outside ASCII into it (dotless i, long s) are not made, and a byte
+// that is not UTF-8 stays itself. Two names are the same name on a stick when their folds are
+// equal.
 std::string text_fold(std::string_view text);
 bool text_equal_fold(std::string_view a, std::string_view b);
