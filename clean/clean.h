@@ -28,7 +28,7 @@ bool clean_parse_arguments(const std::vector<std::string>& arguments, CleanOptio
 
 // The drive as the clean-up reads it: volume_list and volume_read on the open drive.
 class VolumeStick : public StickAccess {
-public:
+  public:
     VolumeStatus list(const VolumePath& folder, std::vector<VolumeEntry>& entries) override;
     VolumeStatus read(const VolumePath& file, size_t max_bytes,
                       std::vector<uint8_t>& bytes) override;

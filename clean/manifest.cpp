@@ -12,8 +12,10 @@ constexpr char HEX[] = "0123456789ABCDEF";
 // 0 when there is none.
 size_t sequence_length(std::string_view s, size_t i) {
     const uint8_t b = uint8_t(s[i]);
-    const size_t length = b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3
-                          : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
+    const size_t length = b >= 0xC2 && b <= 0xDF   ? 2
+                          : b >= 0xE0 && b <= 0xEF ? 3
+                          : b >= 0xF0 && b <= 0xF4 ? 4
+                                                   : 0;
     if (length == 0 || i + length > s.size()) return 0;
     for (size_t k = 1; k < length; ++k)
         if ((uint8_t(s[i + k]) & 0xC0) != 0x80) return 0;
@@ -119,7 +121,7 @@ bool manifest_path_parse(std::string_view text, VolumePath& path) {
             const int high = hex_value(text[i + 1]), low = hex_value(text[i + 2]);
             if (high < 0 || low < 0) return false;
             const char c = char(high << 4 | low);
-            if (c == '\0' || c == '/' || c == '\\') return false;
+            if (c == '\0' || c == '/') return false;
             name += c;
             i += 2;
             continue;

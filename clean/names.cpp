@@ -12,8 +12,11 @@ namespace {
 // that starts no sequence (then `i` moves by one).
 int32_t next_code_point(std::string_view s, size_t& i) {
     const uint8_t b = uint8_t(s[i]);
-    size_t length = b < 0x80 ? 1 : b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3
-                                 : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
+    size_t length = b < 0x80                 ? 1
+                    : b >= 0xC2 && b <= 0xDF ? 2
+                    : b >= 0xE0 && b <= 0xEF ? 3
+                    : b >= 0xF0 && b <= 0xF4 ? 4
+                                             : 0;
     if (length == 0 || i + length > s.size()) {
         ++i;
         return -1;

@@ -94,9 +94,7 @@ struct Planner {
         return original;
     }
 
-    bool in_root(std::string_view name) const {
-        return root_by_fold.count(text_fold(name)) != 0;
-    }
+    bool in_root(std::string_view name) const { return root_by_fold.count(text_fold(name)) != 0; }
 
     void add_root(const VolumeEntry& entry, VolumePath origin) {
         root_by_fold.emplace(text_fold(entry.name), root.size());
@@ -228,8 +226,9 @@ std::vector<VolumePath> Planner::resolve(const FileRef& ref, const std::vector<V
         return found;
     std::vector<VolumePath> starts = bases;
     std::string_view rest = text;
-    const bool lettered = rest.size() >= 2 && rest[1] == ':' &&
-                          ((rest[0] >= 'A' && rest[0] <= 'Z') || (rest[0] >= 'a' && rest[0] <= 'z'));
+    const bool lettered =
+        rest.size() >= 2 && rest[1] == ':' &&
+        ((rest[0] >= 'A' && rest[0] <= 'Z') || (rest[0] >= 'a' && rest[0] <= 'z'));
     if (lettered) {
         if (!letter_is_stick(rest[0], removable)) return found;
         rest.remove_prefix(2);
@@ -287,14 +286,14 @@ void Planner::judge_autorun(const RootEntry& item) {
 void Planner::judge_shortcut(const RootEntry& item) {
     const std::string& name = item.entry.name;
     const VolumePath path{name};
-    const bool stand_in = in_root(name_stem(name)) &&
-                          text_fold(name_stem(name)) != text_fold(name);
+    const bool stand_in = in_root(name_stem(name)) && text_fold(name_stem(name)) != text_fold(name);
     std::vector<uint8_t> bytes;
     ShellLink link;
     const bool read = stick.read(item.origin, LAUNCHER_READ_MAX_BYTES, bytes) == VolumeStatus::ok &&
                       lnk_read(bytes, link) == LnkStatus::ok;
     if (!read) {
-        if (stand_in) quarantine(path, Why::shortcut_stand_in, {});
+        if (stand_in)
+            quarantine(path, Why::shortcut_stand_in, {});
         else
             plan.notes.push_back("\"" + name_shown(name) +
                                  "\" cannot be read as a shortcut: it stays where it is.");
@@ -304,8 +303,8 @@ void Planner::judge_shortcut(const RootEntry& item) {
     // Every form in which the file names its target: a virus may make them disagree, and
     // Windows uses whichever it can resolve.
     std::vector<std::string> targets;
-    for (const std::string* target : {&link.id_list_path, &link.link_info_path,
-                                      &link.environment_target, &link.relative_path})
+    for (const std::string* target :
+         {&link.id_list_path, &link.link_info_path, &link.environment_target, &link.relative_path})
         if (!target->empty()) targets.push_back(*target);
 
     std::string runner;
@@ -364,7 +363,8 @@ void Planner::name_quarantine_targets() {
             plan.in_place = true;
             return;
         }
-        for (const VolumeEntry& entry : *listing({folder->name})) taken.insert(text_fold(entry.name));
+        for (const VolumeEntry& entry : *listing({folder->name}))
+            taken.insert(text_fold(entry.name));
     }
     for (Step& step : plan.steps) {
         if (step.kind != Step::Kind::quarantine) continue;

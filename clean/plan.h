@@ -17,7 +17,7 @@ constexpr size_t LAUNCHER_READ_MAX_BYTES = 1 << 20;
 
 // How the plan reads the stick: the drive itself, or a stick held in memory by the tests.
 class StickAccess {
-public:
+  public:
     virtual ~StickAccess() = default;
     virtual VolumeStatus list(const VolumePath& folder, std::vector<VolumeEntry>& entries) = 0;
     virtual VolumeStatus read(const VolumePath& file, size_t max_bytes,
@@ -28,14 +28,14 @@ public:
 
 // Why an entry moves.
 enum class Why {
-    hidden,             // came out of the hiding folder
-    autorun,            // autorun.inf
-    script,             // a script in the root
-    program_stand_in,   // a program named like a folder or file beside it
-    shortcut_stand_in,  // a shortcut named like a folder or file beside it
-    shortcut_runner,    // a shortcut whose target runs code handed to it (detail: the program)
-    shortcut_hidden,    // a shortcut whose target is a program inside the hiding folder
-    payload,            // a file a quarantined launcher runs or loads (detail: the launcher)
+    hidden,            // came out of the hiding folder
+    autorun,           // autorun.inf
+    script,            // a script in the root
+    program_stand_in,  // a program named like a folder or file beside it
+    shortcut_stand_in, // a shortcut named like a folder or file beside it
+    shortcut_runner,   // a shortcut whose target runs code handed to it (detail: the program)
+    shortcut_hidden,   // a shortcut whose target is a program inside the hiding folder
+    payload,           // a file a quarantined launcher runs or loads (detail: the launcher)
 };
 
 struct Step {

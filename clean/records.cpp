@@ -61,19 +61,21 @@ bool records_append(std::string_view name, std::string_view header, std::string_
 
 std::string records_readme_header(std::string_view drive) {
     std::string text = "\xEF\xBB\xBF"; // UTF-8 byte-order mark: Notepad then shows every name
-    text += "Unveilo moved the files listed below on this drive.\r\n"
-            "A shortcut virus leaves files like these behind: autorun.inf, shortcuts and programs\r\n"
-            "that stand in for your folders or start a script, and the scripts, programs and\r\n"
-            "libraries they start. Nothing was deleted. Each file got \".quarantined\" added to\r\n"
-            "its name, so that a double-click cannot start it.\r\n"
-            "\r\n"
-            "To put everything back, run this in a command window in Unveilo's folder:\r\n"
-            "    unveilo-clean --undo ";
+    text +=
+        "Unveilo moved the files listed below on this drive.\r\n"
+        "A shortcut virus leaves files like these behind: autorun.inf, shortcuts and programs\r\n"
+        "that stand in for your folders or start a script, and the scripts, programs and\r\n"
+        "libraries they start. Nothing was deleted. Each file got \".quarantined\" added to\r\n"
+        "its name, so that a double-click cannot start it.\r\n"
+        "\r\n"
+        "To put everything back, run this in a command window in Unveilo's folder:\r\n"
+        "    unveilo-clean --undo ";
     text += drive;
-    text += "\r\n"
-            "or move a file back by hand and take \".quarantined\" (and the number before it, if\r\n"
-            "there is one) off the end of its name.\r\n"
-            "Files the virus had hidden in a folder whose name shows as nothing are listed as\r\n"
-            "moved back to the root.\r\n";
+    text +=
+        "\r\n"
+        "or move a file back by hand and take \".quarantined\" (and the number before it, if\r\n"
+        "there is one) off the end of its name.\r\n"
+        "Files the virus had hidden in a folder whose name shows as nothing are listed as\r\n"
+        "moved back to the root.\r\n";
     return text;
 }

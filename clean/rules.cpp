@@ -15,12 +15,16 @@ constexpr int MAX_DEPTH = 8;
 // Programs that run code handed to them on their command line: command interpreters, script
 // hosts, and the system programs that attackers use to start a payload under a trusted name.
 constexpr std::array<std::string_view, 30> INTERPRETERS = {
-    "cmd.exe",      "command.com",   "powershell.exe", "pwsh.exe",      "powershell_ise.exe",
-    "wscript.exe",  "cscript.exe",   "mshta.exe",      "rundll32.exe",  "rundll.exe",
-    "regsvr32.exe", "msiexec.exe",   "conhost.exe",    "forfiles.exe",  "pcalua.exe",
-    "hh.exe",       "certutil.exe",  "bitsadmin.exe",  "wmic.exe",      "schtasks.exe",
-    "installutil.exe", "regasm.exe", "regsvcs.exe",    "msbuild.exe",   "cmstp.exe",
-    "odbcconf.exe", "control.exe",   "mavinject.exe",  "scriptrunner.exe", "syncappvpublishingserver.exe",
+    "cmd.exe",       "command.com",        "powershell.exe",
+    "pwsh.exe",      "powershell_ise.exe", "wscript.exe",
+    "cscript.exe",   "mshta.exe",          "rundll32.exe",
+    "rundll.exe",    "regsvr32.exe",       "msiexec.exe",
+    "conhost.exe",   "forfiles.exe",       "pcalua.exe",
+    "hh.exe",        "certutil.exe",       "bitsadmin.exe",
+    "wmic.exe",      "schtasks.exe",       "installutil.exe",
+    "regasm.exe",    "regsvcs.exe",        "msbuild.exe",
+    "cmstp.exe",     "odbcconf.exe",       "control.exe",
+    "mavinject.exe", "scriptrunner.exe",   "syncappvpublishingserver.exe",
 };
 
 // The last name of a path, quotes removed.
@@ -59,8 +63,7 @@ struct Collector {
         }
     }
 
-    void program(std::string_view path, std::string_view arguments, bool any_extension,
-                 int depth);
+    void program(std::string_view path, std::string_view arguments, bool any_extension, int depth);
     void cmd_line(std::string_view text, int depth);
     void cmd_command(const CmdCommand& command, int depth);
 };
@@ -128,14 +131,16 @@ void Collector::program(std::string_view path, std::string_view arguments, bool 
             } else if (option == "-a" && i < argv.size()) {
                 std::string rest;
                 for (size_t k = i + 1; k < argv.size(); ++k)
-                    if (text_ascii_lower(argv[k]) != "-c") rest += (rest.empty() ? "" : " ") + argv[k];
+                    if (text_ascii_lower(argv[k]) != "-c")
+                        rest += (rest.empty() ? "" : " ") + argv[k];
                 program(argv[i], rest, false, depth + 1);
                 return;
             }
         }
         if (i < argv.size()) {
             std::string rest;
-            for (size_t k = i + 1; k < argv.size(); ++k) rest += (rest.empty() ? "" : " ") + argv[k];
+            for (size_t k = i + 1; k < argv.size(); ++k)
+                rest += (rest.empty() ? "" : " ") + argv[k];
             program(argv[i], rest, false, depth + 1);
         }
         return;
@@ -195,7 +200,8 @@ void Collector::cmd_command(const CmdCommand& command, int depth) {
         return;
     }
     if (verb == "call") {
-        if (w.size() > 1 && !w[1].empty() && w[1][0] != ':') program(cmd_unquote(w[1]), rest_from(2), false, depth + 1);
+        if (w.size() > 1 && !w[1].empty() && w[1][0] != ':')
+            program(cmd_unquote(w[1]), rest_from(2), false, depth + 1);
         return;
     }
     if (verb == "ren" || verb == "rename") {
@@ -205,8 +211,8 @@ void Collector::cmd_command(const CmdCommand& command, int depth) {
         return;
     }
     static constexpr std::array<std::string_view, 16> BUILT_INS = {
-        "echo", "exit", "cd", "chdir", "pushd", "popd", "set", "setlocal", "endlocal",
-        "if", "for", "title", "color", "cls", "rem", "pause"};
+        "echo",     "exit", "cd",  "chdir", "pushd", "popd", "set", "setlocal",
+        "endlocal", "if",   "for", "title", "color", "cls",  "rem", "pause"};
     for (std::string_view built_in : BUILT_INS) {
         if (verb == built_in) {
             words(w, 1);

@@ -64,8 +64,8 @@ long next_manifest_id() {
     const VolumePath path{std::string(QUARANTINE_FOLDER), std::string(MANIFEST_NAME)};
     if (volume_read(path, MANIFEST_MAX_BYTES, bytes) != VolumeStatus::ok) return 1;
     long last = 0;
-    for (const ManifestMove& move :
-         manifest_parse(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())))
+    for (const ManifestMove& move : manifest_parse(
+             std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())))
         last = std::max(last, move.id);
     return last + 1;
 }
@@ -106,9 +106,9 @@ int dry_run(const Plan& plan, std::string_view drive) {
         say("The quarantine folder cannot be made: suspicious files would be renamed in place.");
     if (has_moves(plan) && volume_read_only())
         say("Drive " + std::string(drive) + " cannot be written: a real run would change nothing.");
-    say(tally.restored == 0 && tally.quarantined == 0 ? "Dry run: nothing to do on " +
-                                                            std::string(drive) + "."
-                                                      : "Dry run: nothing was changed.");
+    say(tally.restored == 0 && tally.quarantined == 0
+            ? "Dry run: nothing to do on " + std::string(drive) + "."
+            : "Dry run: nothing was changed.");
     return CLEAN_EXIT_OK;
 }
 
@@ -215,10 +215,10 @@ int clean_run(const CleanOptions& options, std::string_view drive) {
     if (has_moves(plan) && !plan.in_place) {
         id = next_manifest_id();
         const std::string when = records_now();
-        records = records_append(README_NAME, records_readme_header(drive),
-                                 "\r\nClean-up of " + std::string(drive) + " on " + when + ":\r\n") &&
-                  records_append(MANIFEST_NAME, manifest_header(),
-                                 manifest_run_line(when, drive));
+        records =
+            records_append(README_NAME, records_readme_header(drive),
+                           "\r\nClean-up of " + std::string(drive) + " on " + when + ":\r\n") &&
+            records_append(MANIFEST_NAME, manifest_header(), manifest_run_line(when, drive));
         if (!records)
             say("Could not write the records in " + std::string(QUARANTINE_FOLDER) +
                 ": the lines on the screen are the only list of what moved.");

@@ -33,8 +33,8 @@ int clean_undo(std::string_view drive) {
         say("Cannot read " + quoted(manifest) + ": nothing was put back.");
         return CLEAN_EXIT_INCOMPLETE;
     }
-    std::vector<ManifestMove> moves = manifest_parse(
-        std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    std::vector<ManifestMove> moves =
+        manifest_parse(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
     if (volume_read_only()) {
         say("Drive " + std::string(drive) +
             " cannot be written (it is write-protected): nothing was put back.");
@@ -58,8 +58,8 @@ int clean_undo(std::string_view drive) {
             continue;
         }
         if (at_origin) {
-            say("Cannot put back " + quoted(move->from) + ": that name is taken again; it stays at " +
-                quoted(move->to) + ".");
+            say("Cannot put back " + quoted(move->from) +
+                ": that name is taken again; it stays at " + quoted(move->to) + ".");
             ++stuck;
             continue;
         }
@@ -70,19 +70,20 @@ int clean_undo(std::string_view drive) {
             return CLEAN_EXIT_INCOMPLETE;
         }
         if (status != VolumeStatus::ok) {
-            say("Cannot put back " + quoted(move->from) + ": it stays at " + quoted(move->to) + ".");
+            say("Cannot put back " + quoted(move->from) + ": it stays at " + quoted(move->to) +
+                ".");
             ++stuck;
             continue;
         }
         records_append(MANIFEST_NAME, {}, manifest_mark_line("undone", move->id));
-        const std::string line = "Put back " + quoted(move->from) + " from " + quoted(move->to) + ".";
+        const std::string line =
+            "Put back " + quoted(move->from) + " from " + quoted(move->to) + ".";
         say(line);
         readme += line + "\r\n";
         ++back;
     }
     if (back > 0)
-        records_append(README_NAME, {},
-                       "\r\nUndone on " + records_now() + ":\r\n" + readme);
+        records_append(README_NAME, {}, "\r\nUndone on " + records_now() + ":\r\n" + readme);
     if (back == 0 && stuck == 0) say("Nothing left to put back on " + std::string(drive) + ".");
     if (back > 0) say(std::to_string(back) + " entries were put back.");
     if (stuck > 0)

@@ -45,9 +45,9 @@ enum class VolumeStatus {
 // What a DRIVE argument names: a letter ("E:", "e", "E:\") or, on POSIX, a folder.
 enum class VolumeOpen {
     ok,
-    bad_argument,  // neither a letter nor (on POSIX) an absolute folder
-    missing,       // no such drive, no medium, or not a folder
-    system_drive,  // the drive that holds the operating system
+    bad_argument, // neither a letter nor (on POSIX) an absolute folder
+    missing,      // no such drive, no medium, or not a folder
+    system_drive, // the drive that holds the operating system
 };
 
 // Makes `drive` the root that every other call works in. `shown` receives the drive as messages

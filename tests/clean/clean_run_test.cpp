@@ -54,12 +54,12 @@ std::string runner_shortcut(const std::string& arguments) {
 }
 
 class CleanRun : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         stick = fs::temp_directory_path() /
-                ("unveilo-clean-test-" + std::to_string(::testing::UnitTest::GetInstance()
-                                                            ->random_seed()) +
-                 "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+                ("unveilo-clean-test-" +
+                 std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(stick);
         fs::create_directories(stick);
         std::string shown;

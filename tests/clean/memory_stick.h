@@ -8,7 +8,7 @@
 #include "clean/plan.h"
 
 class MemoryStick : public StickAccess {
-public:
+  public:
     explicit MemoryStick(char letter = 'E') : letter_(letter) { folders_[{}]; }
 
     // "a/b/" is a folder, "a/b" a file with `contents`; folders on the way are made.
@@ -35,8 +35,10 @@ public:
             entry.is_dir = !last || folder;
             entry.is_link = last && link;
             entries.push_back(entry);
-            if (entry.is_dir) folders_[here];
-            else files_[here] = std::vector<uint8_t>(contents.begin(), contents.end());
+            if (entry.is_dir)
+                folders_[here];
+            else
+                files_[here] = std::vector<uint8_t>(contents.begin(), contents.end());
         }
     }
 
@@ -56,7 +58,7 @@ public:
     }
     char letter() const override { return letter_; }
 
-private:
+  private:
     char letter_;
     std::map<VolumePath, std::vector<VolumeEntry>> folders_;
     std::map<VolumePath, std::vector<uint8_t>> files_;

@@ -42,8 +42,9 @@ std::string joined(const VolumePath& path) {
 std::vector<std::string> steps_of(const Plan& plan) {
     std::vector<std::string> out;
     for (const Step& step : plan.steps)
-        out.push_back(step.kind == Step::Kind::rehide ? "hide " + joined(step.from)
-                                                      : joined(step.from) + " > " + joined(step.to));
+        out.push_back(step.kind == Step::Kind::rehide
+                          ? "hide " + joined(step.from)
+                          : joined(step.from) + " > " + joined(step.to));
     return out;
 }
 
@@ -53,7 +54,7 @@ const std::string FILLER = "\u3164"; // Hangul filler: draws as nothing, is no s
 
 struct Entry {
     std::string path;
-    std::string contents;
+    std::string contents = {};
     bool link = false;
 };
 
@@ -67,11 +68,11 @@ const PlanCase PLAN_CASES[] = {
     {"vbs worm: shortcuts for a folder and a document start the hidden script",
      {{"Photos/"},
       {"Photos/a.jpg", "jpeg"},
-      {"Photos.lnk", shortcut("C:\\Windows\\System32\\cmd.exe",
-                              "/c start x.vbs&start explorer \"Photos\"&exit")},
+      {"Photos.lnk",
+       shortcut("C:\\Windows\\System32\\cmd.exe", "/c start x.vbs&start explorer \"Photos\"&exit")},
       {"CV.docx", "doc"},
-      {"CV.docx.lnk", shortcut("C:\\Windows\\System32\\cmd.exe",
-                               "/c start x.vbs&start \"\" \"CV.docx\"&exit")},
+      {"CV.docx.lnk",
+       shortcut("C:\\Windows\\System32\\cmd.exe", "/c start x.vbs&start \"\" \"CV.docx\"&exit")},
       {"x.vbs", "WScript"}},
      {"Photos.lnk > " + Q + "Photos.lnk.quarantined", "x.vbs > " + Q + "x.vbs.quarantined",
       "CV.docx.lnk > " + Q + "CV.docx.lnk.quarantined"}},
@@ -80,8 +81,7 @@ const PlanCase PLAN_CASES[] = {
       {NBSP + "/a.txt", "a"},
       {"STICK.lnk", shortcut("%windir%\\system32\\rundll32.exe", "~$W1A2B.usb,Export")},
       {"~$W1A2B.usb", "MZ"}},
-     {NBSP + "/Docs > Docs", NBSP + "/a.txt > a.txt",
-      "STICK.lnk > " + Q + "STICK.lnk.quarantined",
+     {NBSP + "/Docs > Docs", NBSP + "/a.txt > a.txt", "STICK.lnk > " + Q + "STICK.lnk.quarantined",
       "~$W1A2B.usb > " + Q + "~$W1A2B.usb.quarantined"}},
     {"raspberry robin: cmd reads its commands from a file of any extension",
      {{"Recovery.lnk", shortcut("C:\\Windows\\System32\\cmd.exe", "/RcMD<qjM.chK")},
@@ -111,7 +111,8 @@ const PlanCase PLAN_CASES[] = {
      {{"WindowsServices/helper.vbs", "v"},
       {"WindowsServices/installer.vbs", "v"},
       {"Photos/"},
-      {"Photos.lnk", shortcut("C:\\Windows\\System32\\cmd.exe", "/C .\\WindowsServices\\helper.vbs")},
+      {"Photos.lnk",
+       shortcut("C:\\Windows\\System32\\cmd.exe", "/C .\\WindowsServices\\helper.vbs")},
       {"Music/"},
       {"Music.lnk", shortcut("C:\\Windows\\System32\\wscript.exe",
                              "\"WindowsServices\\installer.vbs\" //B", "E:\\")}},
@@ -202,10 +203,10 @@ TEST(name_is_blank, shows_as_nothing) {
         const char* name;
         bool blank;
     } cases[] = {
-        {" ", true},          {"   ", true},         {"\u00a0", true},      {"\u3164", true},
-        {"\u2800", true},     {"\u200b\u200b", true}, {"\uffa0", true},      {"\u2007 ", true},
-        {"", false},          {"_", false},          {" a", false},         {"\u3164x", false},
-        {".", false},         {"\xa0", false},       {"\u00e9", false},     {"\u202e", true},
+        {" ", true},      {"   ", true},          {"\u00a0", true},  {"\u3164", true},
+        {"\u2800", true}, {"\u200b\u200b", true}, {"\uffa0", true},  {"\u2007 ", true},
+        {"", false},      {"_", false},           {" a", false},     {"\u3164x", false},
+        {".", false},     {"\xa0", false},        {"\u00e9", false}, {"\u202e", true},
     };
     for (const auto& c : cases) EXPECT_EQ(name_is_blank(c.name), c.blank) << name_shown(c.name);
 }

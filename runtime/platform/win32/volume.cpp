@@ -51,8 +51,7 @@ VolumeStatus status_of(DWORD error) {
     case ERROR_SUCCESS: return VolumeStatus::ok;
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
-    case ERROR_DIRECTORY:
-        return root_present() ? VolumeStatus::not_found : VolumeStatus::gone;
+    case ERROR_DIRECTORY: return root_present() ? VolumeStatus::not_found : VolumeStatus::gone;
     case ERROR_ALREADY_EXISTS:
     case ERROR_FILE_EXISTS:
     case ERROR_DIR_NOT_EMPTY: return VolumeStatus::exists;
@@ -114,9 +113,9 @@ VolumeStatus open_file(const VolumePath& path, DWORD access, DWORD disposition, 
     handle = INVALID_HANDLE_VALUE;
     std::wstring name;
     if (VolumeStatus status = wide_path(path, name); status != VolumeStatus::ok) return status;
-    handle = CreateFileW(name.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                         nullptr);
+    handle =
+        CreateFileW(name.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return last_status();
     BY_HANDLE_FILE_INFORMATION info{};
     if (!GetFileInformationByHandle(handle, &info)) {
@@ -128,8 +127,9 @@ VolumeStatus open_file(const VolumePath& path, DWORD access, DWORD disposition, 
     if ((info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
         CloseHandle(handle);
         handle = INVALID_HANDLE_VALUE;
-        return (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? VolumeStatus::is_link
-                                                                          : VolumeStatus::not_found;
+        return (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0
+                   ? VolumeStatus::is_link
+                   : VolumeStatus::not_found;
     }
     return VolumeStatus::ok;
 }
@@ -158,10 +158,10 @@ VolumeStatus write_file(const VolumePath& path, std::string_view data, DWORD acc
 
 VolumeOpen volume_open(std::string_view drive, std::string& shown) {
     state = VolumeState{};
-    const bool letter_form = (drive.size() == 1 && is_letter(drive[0])) ||
-                             (drive.size() >= 2 && drive.size() <= 3 && is_letter(drive[0]) &&
-                              drive[1] == ':' && (drive.size() == 2 || drive[2] == '\\' ||
-                                                  drive[2] == '/'));
+    const bool letter_form =
+        (drive.size() == 1 && is_letter(drive[0])) ||
+        (drive.size() >= 2 && drive.size() <= 3 && is_letter(drive[0]) && drive[1] == ':' &&
+         (drive.size() == 2 || drive[2] == '\\' || drive[2] == '/'));
     if (!letter_form) return VolumeOpen::bad_argument;
     const char letter = upper(drive[0]);
     wchar_t windows[MAX_PATH + 1]{};
@@ -284,8 +284,8 @@ VolumeStatus volume_add_attributes(const VolumePath& path, uint32_t set) {
 
 bool volume_read_only() {
     DWORD flags = 0;
-    return GetVolumeInformationW((state.root + L"\\").c_str(), nullptr, 0, nullptr, nullptr,
-                                 &flags, nullptr, 0) &&
+    return GetVolumeInformationW((state.root + L"\\").c_str(), nullptr, 0, nullptr, nullptr, &flags,
+                                 nullptr, 0) &&
            (flags & FILE_READ_ONLY_VOLUME) != 0;
 }
 
