@@ -249,7 +249,7 @@ FAMILY_LAYOUTS = [
         ("s", "project/src/util.js"), ("s", "project/build.bat"), ("s", "project/scripts/"),
         ("s", "project/scripts/deploy.cmd"), ("s", "project/scripts/setup.vbs"),
         ("s", "project/package.json"), ("s", "project/.git/"), ("s", "project/.git/HEAD"),
-        ("s", "tools/"), ("s", "tools/format.js"), ("s", "README.md"), ("s", "build.bat"),
+        ("s", "tools/"), ("s", "tools/format.js"), ("s", "README.md"),
         ("s", "notes.txt")]),
     ("ordinary-autorun-folder", "ordinary", set(), [
         ("s", "AUTORUN.INF/"), ("s", "AUTORUN.INF/keep.txt"), ("s", "Photos/"),
