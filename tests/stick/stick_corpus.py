@@ -440,11 +440,11 @@ class Interpreter:
         # wine: judged as under Wine. clean_dir: the folder of the clean-up program, which is
         # the current folder the batch runs in and where the round trip finds the program.
         self.cmd, self.wine, self.clean_dir = cmd, wine, clean_dir
-        self.clean_exe, self.clean_skip = None, None
+        self.clean_exe, self.clean_skip, self.clean_missing = None, None, None
         if clean_dir:
             self.clean_exe = os.path.join(clean_dir, "unveilo-clean" + (".exe" if wine else ""))
             if not os.path.isfile(self.clean_exe):
-                self.clean_skip = "no %s" % self.clean_exe
+                self.clean_missing = "no %s" % self.clean_exe
         if wine:
             self.exe = "wine"
             if os.path.exists("/usr/lib/wine/wine64"):
@@ -454,7 +454,7 @@ class Interpreter:
             self.env = dict(os.environ, WINEPREFIX=os.path.join(work, "wine-prefix"),
                             WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
             self.clean_loader = self.exe
-            if self.clean_exe and not self.clean_skip:
+            if self.clean_exe and not self.clean_missing:
                 machine = pe_machine(self.clean_exe)
                 if machine == 0x14C:
                     # A 32-bit program needs the 32-bit loader (wine32:i386), which needs a
@@ -779,9 +779,12 @@ def main():
     interp = Interpreter(args.cmd and os.path.abspath(args.cmd), args.wine, work, clean_dir)
     verdicts = [v for v in ("FAIL",) for _ in failed]
     try:
-        if interp.clean_skip:
-            print("SKIP the clean-up program's legs: " + interp.clean_skip)
-            verdicts.append("SKIP")
+        # A program asked for and not there fails; one this machine cannot run is skipped.
+        if interp.clean_missing or interp.clean_skip:
+            verdict = "FAIL" if interp.clean_missing else "SKIP"
+            print("%s the clean-up program's legs: %s" % (verdict, interp.clean_missing or
+                                                          interp.clean_skip))
+            verdicts.append(verdict)
             legs = []
         for leg in legs:
             results = run_leg(interp, leg, args.layout, batch, work, args.keep)
