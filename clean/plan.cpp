@@ -307,10 +307,12 @@ void Planner::judge_shortcut(const RootEntry& item) {
          {&link.id_list_path, &link.link_info_path, &link.environment_target, &link.relative_path})
         if (!target->empty()) targets.push_back(*target);
 
+    // A runner with nothing handed to it (a plain "Command Prompt" shortcut) runs no code.
+    const bool handed = link.arguments.find_first_not_of(" \t") != std::string::npos;
     std::string runner;
     bool hidden_target = false;
     for (const std::string& target : targets) {
-        if (runner.empty()) runner = rules_interpreter(target);
+        if (runner.empty() && handed) runner = rules_interpreter(target);
         FileRef ref{target, false, false};
         for (const VolumePath& found : resolve(ref, {{}}, removable))
             if (found.size() >= 2 && name_is_blank(found[0]) && name_is_runnable(found.back()))

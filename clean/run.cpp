@@ -94,6 +94,13 @@ void closing() {
     say("Unveilo clean-up finished.");
 }
 
+// A run that changes nothing still ends with the line that says it is over.
+int refused(const std::string& line) {
+    say(line);
+    say("Unveilo clean-up finished.");
+    return CLEAN_EXIT_REFUSED;
+}
+
 int dry_run(const Plan& plan, std::string_view drive) {
     for (const std::string& note : plan.notes) say(note);
     Tally tally;
@@ -179,36 +186,40 @@ int clean_run(const CleanOptions& options, std::string_view drive) {
     VolumeStick stick;
     std::vector<VolumeEntry> top;
     if (const VolumeStatus status = volume_list({}, top); status != VolumeStatus::ok) {
-        say("Cannot read the root of drive " + std::string(drive) + " (" + status_text(status) +
-            "): nothing was changed.");
-        return CLEAN_EXIT_REFUSED;
+        return refused("Cannot read the root of drive " + std::string(drive) + " (" +
+                       status_text(status) + "): nothing was changed.");
     }
     Plan plan = plan_make(stick, options.batch);
     if (options.dry_run) return dry_run(plan, drive);
 
     if (!plan.steps.empty() && volume_read_only()) {
-        say("Drive " + std::string(drive) +
-            " cannot be written (it is write-protected): nothing was changed.");
-        return CLEAN_EXIT_REFUSED;
+        return refused("Drive " + std::string(drive) +
+                       " cannot be written (it is write-protected): nothing was changed.");
     }
     for (const std::string& note : plan.notes) say(note);
 
     // The records first: the quarantine folder, the README and the manifest's run line. A stick
     // with no room for the folder gets its suspicious files renamed where they are instead.
     bool records = false;
+    // Once anything on the drive changed, a refused move is that entry's alone; before, it
+    // tells a drive that takes no change at all (Wine reports a read-only mount as refused
+    // access, not as write protection).
+    bool changed = false;
     long id = 1;
     if (has_moves(plan) && !plan.in_place) {
         const VolumePath folder{std::string(QUARANTINE_FOLDER)};
         const VolumeStatus made = volume_make_folder(folder);
-        if (made == VolumeStatus::write_protected) {
-            say("Drive " + std::string(drive) +
-                " cannot be written (it is write-protected): nothing was changed.");
-            return CLEAN_EXIT_REFUSED;
-        }
+        changed = made == VolumeStatus::ok;
+        if (made == VolumeStatus::write_protected)
+            return refused("Drive " + std::string(drive) +
+                           " cannot be written (it is write-protected): nothing was changed.");
         if (made != VolumeStatus::ok && made != VolumeStatus::exists) {
-            say("Drive " + std::string(drive) +
-                " has no room for the quarantine folder: suspicious files are renamed where they "
-                "are.");
+            say(made == VolumeStatus::no_space
+                    ? "Drive " + std::string(drive) +
+                          " has no room for the quarantine folder: suspicious files are renamed "
+                          "where they are."
+                    : "The quarantine folder cannot be made (" + std::string(status_text(made)) +
+                          "): suspicious files are renamed where they are.");
             plan_in_place(plan, stick);
         }
     }
@@ -219,6 +230,7 @@ int clean_run(const CleanOptions& options, std::string_view drive) {
             records_append(README_NAME, records_readme_header(drive),
                            "\r\nClean-up of " + std::string(drive) + " on " + when + ":\r\n") &&
             records_append(MANIFEST_NAME, manifest_header(), manifest_run_line(when, drive));
+        changed = changed || records;
         if (!records)
             say("Could not write the records in " + std::string(QUARANTINE_FOLDER) +
                 ": the lines on the screen are the only list of what moved.");
@@ -245,11 +257,11 @@ int clean_run(const CleanOptions& options, std::string_view drive) {
                 "run Unveilo again when the drive is back.");
             return CLEAN_EXIT_INCOMPLETE;
         }
-        if (status == VolumeStatus::write_protected && tally.restored + tally.quarantined == 0) {
-            say("Drive " + std::string(drive) +
-                " cannot be written (it is write-protected): nothing was changed.");
-            return CLEAN_EXIT_REFUSED;
-        }
+        if (!changed && (status == VolumeStatus::write_protected || status == VolumeStatus::denied))
+            return refused("Drive " + std::string(drive) +
+                           " cannot be written (it is write-protected or refuses every change): "
+                           "nothing was changed.");
+        changed = changed || status == VolumeStatus::ok;
         if (status != VolumeStatus::ok) {
             say("Could not move " + quoted(step.from) + " (" + status_text(status) +
                 "): it stays where it is.");

@@ -140,6 +140,7 @@ const PlanCase PLAN_CASES[] = {
      {{"Apps/tool.exe", "MZ"},
       {"Tool.lnk", shortcut("E:\\Apps\\tool.exe")},
       {"Report.lnk", shortcut("C:\\Users\\me\\report.docx")},
+      {"Command Prompt.lnk", shortcut("C:\\Windows\\System32\\cmd.exe", " ")},
       {"web/app.js", "js"},
       {"web/build.bat", "bat"},
       {"autorun.inf/"},
