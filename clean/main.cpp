@@ -41,8 +41,9 @@ int main(int argc, char** argv) {
     }
     const int status = run(options);
     // The launching batch asks its console window to stay until the summary has been read.
-    cli_hold(options.pause_seconds, "\nThis window closes by itself in " +
-                                        std::to_string(options.pause_seconds) +
-                                        " seconds, or press a key to close it now.\n");
+    cli_hold(options.pause_seconds,
+             "\nThis window closes by itself in " + std::to_string(options.pause_seconds) +
+                 " seconds, or press a key to close it now.\n",
+             "Unveilo clean-up finished - press a key to close this window");
     return status;
 }

@@ -13,8 +13,8 @@ std::vector<std::string> cli_arguments(int argc, char** argv);
 // console call, so names in any script show as they are; redirected output stays UTF-8.
 void cli_write(std::string_view text, bool to_error = false);
 
-// Where the program has a console window of its own (Windows), shows `message` and keeps the
-// window until a key is pressed or `seconds` have passed, so that a person can read the summary
-// before it closes. Returns at once, showing nothing, without a console, with input from a file
-// or pipe, and on POSIX.
-void cli_hold(int seconds, std::string_view message);
+// Where the program has a console window of its own (Windows), shows `message`, titles the
+// window `title` and keeps it until a key is pressed or `seconds` have passed, so that a person
+// can read the summary before it closes. Returns at once, showing nothing, without a console,
+// with input from a file or pipe, and on POSIX.
+void cli_hold(int seconds, std::string_view message, std::string_view title);

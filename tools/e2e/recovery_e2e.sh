@@ -59,10 +59,10 @@ answer() {
 }
 
 # UNVEILO_E2E_KEEP=folder keeps the screenshots named here, as PNG, for a person to look at.
-keep() {
+keep() { # name [image]
     [ -n "${UNVEILO_E2E_KEEP:-}" ] || return 0
     mkdir -p "$UNVEILO_E2E_KEEP"
-    convert "$work/screen.ppm" "$UNVEILO_E2E_KEEP/$1.png"
+    convert "${2:-$work/screen.ppm}" "$UNVEILO_E2E_KEEP/$1.png"
 }
 
 # --- The stick --------------------------------------------------------------------------------
@@ -155,6 +155,29 @@ grep -qx 'Unveilo' "$work/screen.txt" || fail "no banner"
 keep prompt
 answer e
 if [ "$wine" = 1 ]; then
+    # The clean-up's console window: once the summary is written the program titles it and
+    # holds it for half a minute or until a key, so that a person can read it.
+    held="Unveilo clean-up finished - press a key to close this window"
+    console=
+    for _ in $(seq 600); do
+        console=$(xdotool search --onlyvisible --name "^$held\$" 2>/dev/null | head -n 1 || true)
+        [ -n "$console" ] && break
+        sleep 0.2
+    done
+    [ -n "$console" ] || fail "the clean-up's console never showed its summary"
+    sleep 0.5
+    eval "$(xdotool getwindowgeometry --shell "$console")"
+    xwd -root -silent | convert xwd:- -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage \
+        "$work/console.ppm" || fail "no screenshot of the console"
+    keep console-summary "$work/console.ppm"
+    xdotool key --window "$console" space 2>/dev/null
+    # A key ends the hold at once, long before its half minute.
+    for _ in $(seq 50); do
+        xdotool search --onlyvisible --name "^$held\$" 2>/dev/null | grep -qx "$console" || break
+        sleep 0.2
+    done
+    xdotool search --onlyvisible --name "^$held\$" 2>/dev/null | grep -qx "$console" &&
+        fail "the console stayed after a key"
     # Wine's explorer opens a window of its own, over ours, and the explorer command waits for
     # it: the test closes it as a user would.
     explorer=

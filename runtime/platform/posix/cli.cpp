@@ -18,4 +18,4 @@ void cli_write(std::string_view text, bool to_error) {
 
 // A Linux clean-up runs without a console window of its own: its record is the quarantine's
 // README, and a terminal it was started from stays open anyway.
-void cli_hold(int, std::string_view) {}
+void cli_hold(int, std::string_view, std::string_view) {}

@@ -40,12 +40,14 @@ void cli_write(std::string_view text, bool to_error) {
     WriteFile(out, text.data(), DWORD(text.size()), &done, nullptr);
 }
 
-void cli_hold(int seconds, std::string_view message) {
+void cli_hold(int seconds, std::string_view message, std::string_view title) {
     HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
     DWORD mode = 0;
     if (seconds <= 0 || in == nullptr || in == INVALID_HANDLE_VALUE || !GetConsoleMode(in, &mode))
         return;
     cli_write(message);
+    const std::u16string units = utf8_to_utf16(title);
+    SetConsoleTitleW(std::wstring(units.begin(), units.end()).c_str());
     FlushConsoleInputBuffer(in);
     const ULONGLONG deadline = GetTickCount64() + ULONGLONG(seconds) * 1000;
     for (;;) {
