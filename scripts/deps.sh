@@ -61,12 +61,13 @@ RUN_PACKAGES=(g++ cmake ninja-build pkg-config python3 freeglut3-dev libgl-dev l
 
 # What the whole test suite needs on top: test and benchmark libraries, sanitizer and fuzzer
 # run-times, the Windows cross-compilers, Wine, a virtual X server, the tools that make and read
-# FAT images for the vfat attribute test, valgrind for the benchmarks' instruction counts; and
-# what the releases need (see below), since the test run builds and installs them.
+# FAT images for the vfat attribute test, valgrind for the benchmarks' instruction counts, lnkinfo
+# (liblnk-utils) that the shortcut reader is compared with; and what the releases need (see
+# below), since the test run builds and installs them.
 TEST_PACKAGES=("${RUN_PACKAGES[@]}" googletest libgtest-dev libbenchmark-dev clang
                libclang-rt-14-dev clang-format g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine
                wine64 xvfb xauth xdotool x11-apps imagemagick attr dosfstools mtools valgrind
-               dpkg-dev lintian zip)
+               dpkg-dev lintian zip liblnk-utils)
 
 # What the releases need: the 32-bit cross-compiler and zip for the Windows zip; the Linux build,
 # dpkg-shlibdeps (dpkg-dev) and lintian for the Debian package.
