@@ -41,8 +41,8 @@ void shortcut(std::span<const uint8_t> bytes) {
     }
     for (const std::string* text :
          {&link.id_list_path, &link.link_info_path, &link.network_path, &link.volume_label,
-          &link.name, &link.relative_path, &link.working_dir, &link.arguments,
-          &link.icon_location, &link.environment_target, &link.icon_environment})
+          &link.name, &link.relative_path, &link.working_dir, &link.arguments, &link.icon_location,
+          &link.environment_target, &link.icon_environment})
         check_text(*text);
     if (!link.id_list_path.empty() && link.id_list_items == 0)
         fail("a path from the ID list needs items");
