@@ -386,9 +386,8 @@ LnkStatus lnk_read(std::span<const uint8_t> bytes, ShellLink& link) {
     std::array<uint8_t, 20> signature{};
     signature[0] = uint8_t(HEADER_SIZE);
     std::copy(LINK_CLSID.begin(), LINK_CLSID.end(), signature.begin() + 4);
-    const size_t known = std::min(bytes.size(), signature.size());
-    if (!std::equal(bytes.begin(), bytes.begin() + ptrdiff_t(known), signature.begin()))
-        return LnkStatus::not_a_link;
+    const std::span<const uint8_t> head = bytes.first(std::min(bytes.size(), signature.size()));
+    if (!std::equal(head.begin(), head.end(), signature.begin())) return LnkStatus::not_a_link;
 
     ShellLink out;
     file.skip(4 + 16);

@@ -62,8 +62,9 @@ RUN_PACKAGES=(g++ cmake ninja-build pkg-config python3 freeglut3-dev libgl-dev l
 # What the whole test suite needs on top: test and benchmark libraries, sanitizer and fuzzer
 # run-times, the Windows cross-compilers, Wine, a virtual X server, the tools that make and read
 # FAT images for the vfat attribute test, valgrind for the benchmarks' instruction counts,
-# lnkinfo (liblnk-utils), which reads the stick corpus's shortcuts back; and what the releases
-# need (see below), since the test run builds and installs them.
+# lnkinfo (liblnk-utils), which reads the stick corpus's shortcuts back and which the shortcut
+# reader is compared with; and what the releases need (see below), since the test run builds and
+# installs them.
 TEST_PACKAGES=("${RUN_PACKAGES[@]}" googletest libgtest-dev libbenchmark-dev clang
                libclang-rt-14-dev clang-format g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine
                wine64 xvfb xauth xdotool x11-apps imagemagick attr dosfstools mtools valgrind

@@ -39,6 +39,9 @@ TEST(command_arguments, splits_as_the_c_run_time_documents) {
         {R"(a\\\"b c d)", {"a\\\"b", "c", "d"}},
         {R"(a\\\\"b c" d e)", {"a\\\\b c", "d", "e"}},
         {R"(a"b"" c d)", {"ab\"", "c", "d"}},
+        // Doubled quotes in and out of quoted parts, as CommandLineToArgvW splits them.
+        {R"("""a""" b)", {"\"a\"", "b"}},
+        {R"("a""b""c" d)", {"a\"bc d"}},
         // And what shortcuts hand over.
         {R"(~$W1A2B.FAT32,_WinMainA@16)", {"~$W1A2B.FAT32,_WinMainA@16"}},
         {"//B //E:VBScript.Encode \"E:\\a b\\x.vbe\"  ",
