@@ -7,12 +7,13 @@
 // carry them in UTF-8.
 #include "clean/text.h"
 
+#include "runtime/platform/utf16.h"
+
 #include <array>
 #include <vector>
 
 namespace {
 
-constexpr char32_t REPLACEMENT = 0xFFFD;
 // Code points above Unicode's range stand for undecodable bytes in comparisons, so that two
 // different broken names never compare equal.
 constexpr char32_t RAW_BYTE_BASE = 0x110000;
@@ -33,30 +34,6 @@ void append_utf8(std::string& out, char32_t c) {
         out.push_back(char(0x80 | ((c >> 6) & 0x3F)));
         out.push_back(char(0x80 | (c & 0x3F)));
     }
-}
-
-bool is_high_surrogate(char32_t c) {
-    return c >= 0xD800 && c <= 0xDBFF;
-}
-bool is_low_surrogate(char32_t c) {
-    return c >= 0xDC00 && c <= 0xDFFF;
-}
-
-// Appends the UTF-16 units in order, pairing surrogates where they pair.
-template <typename UnitAt> std::string from_units(size_t count, UnitAt unit_at) {
-    std::string out;
-    out.reserve(count);
-    for (size_t i = 0; i < count; ++i) {
-        const char32_t unit = unit_at(i);
-        if (is_high_surrogate(unit) && i + 1 < count && is_low_surrogate(unit_at(i + 1))) {
-            const char32_t low = unit_at(i + 1);
-            append_utf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-            ++i;
-        } else {
-            append_utf8(out, unit);
-        }
-    }
-    return out;
 }
 
 // One code point from `text` at `i`, advancing `i`. Accepts the surrogate code points of
@@ -153,13 +130,14 @@ char32_t fold(char32_t c) {
 } // namespace
 
 std::string text_from_utf16le(std::span<const uint8_t> bytes) {
-    return from_units(bytes.size() / 2, [&](size_t i) {
-        return char32_t(bytes[2 * i]) | char32_t(bytes[2 * i + 1]) << 8;
-    });
+    std::u16string units(bytes.size() / 2, u'\0');
+    for (size_t i = 0; i < units.size(); ++i)
+        units[i] = char16_t(bytes[2 * i] | bytes[2 * i + 1] << 8);
+    return utf16_to_utf8(units);
 }
 
 std::string text_from_utf16(std::u16string_view units) {
-    return from_units(units.size(), [&](size_t i) { return char32_t(units[i]); });
+    return utf16_to_utf8(units);
 }
 
 std::string text_from_cp1252(std::span<const uint8_t> bytes) {
@@ -176,20 +154,7 @@ std::string text_from_cp1252(std::span<const uint8_t> bytes) {
 }
 
 std::u16string text_to_utf16(std::string_view utf8) {
-    std::u16string out;
-    out.reserve(utf8.size());
-    size_t i = 0;
-    while (i < utf8.size()) {
-        char32_t c = decode_next(utf8, i);
-        if (c >= RAW_BYTE_BASE) c = REPLACEMENT;
-        if (c >= 0x10000) {
-            out.push_back(char16_t(0xD800 + ((c - 0x10000) >> 10)));
-            out.push_back(char16_t(0xDC00 + ((c - 0x10000) & 0x3FF)));
-        } else {
-            out.push_back(char16_t(c));
-        }
-    }
-    return out;
+    return utf8_to_utf16(utf8);
 }
 
 std::string text_ascii_lower(std::string_view text) {
