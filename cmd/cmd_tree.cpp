@@ -1,8 +1,8 @@
 // The command interpreter's second parsing phase: special characters, blocks, IF and FOR.
 // The rules followed, with their sources, are in docs/linux-shell.md.
-#include "runtime/platform/posix/cmd/cmd_tree.h"
+#include "cmd/cmd_tree.h"
 
-#include "runtime/platform/posix/cmd/cmd_parse.h"
+#include "cmd/cmd_parse.h"
 
 namespace {
 

@@ -2,11 +2,11 @@
 // (percent expansion, the command tree, FOR substitution, CALL's second expansion) and the
 // internal commands that steer a batch. Messages follow the Windows command interpreter's
 // wording where a user would recognise them. docs/linux-shell.md lists the rules followed.
-#include "runtime/platform/posix/cmd/cmd_run.h"
+#include "cmd/cmd_run.h"
 
-#include "runtime/platform/posix/cmd/cmd_detail.h"
-#include "runtime/platform/posix/cmd/cmd_parse.h"
-#include "runtime/platform/posix/cmd/cmd_tree.h"
+#include "cmd/cmd_detail.h"
+#include "cmd/cmd_parse.h"
+#include "cmd/cmd_tree.h"
 #include "runtime/platform/posix/drives.h"
 
 #include <cerrno>

@@ -1,7 +1,7 @@
 // unveilo-cmd: the command interpreter the tool starts on POSIX hosts where Windows would start
 // cmd. "unveilo-cmd /c <line>" runs one line (its arguments joined with spaces); without
 // arguments it runs the lines of standard input. The exit status is the last command's.
-#include "runtime/platform/posix/cmd/cmd_run.h"
+#include "cmd/cmd_run.h"
 
 #include <cstdio>
 #include <iostream>

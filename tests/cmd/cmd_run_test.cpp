@@ -1,6 +1,6 @@
-#include "platform/posix/posix_fixture.h"
-#include "runtime/platform/posix/cmd/cmd_run.h"
+#include "cmd/cmd_run.h"
 #include "runtime/platform/posix/dos_attrib.h"
+#include "support/posix_fixture.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,9 +1,9 @@
 // The file commands of unveilo-cmd (COPY, DEL, MOVE, REN, MD, TYPE, FINDSTR), EXPLORER, and
 // the helpers they share with the interpreter: wildcard listing, PATH search, starting programs.
-#include "runtime/platform/posix/cmd/cmd_detail.h"
+#include "cmd/cmd_detail.h"
 
-#include "runtime/platform/posix/cmd/cmd_parse.h"
-#include "runtime/platform/posix/cmd/cmd_run.h"
+#include "cmd/cmd_parse.h"
+#include "cmd/cmd_run.h"
 #include "runtime/platform/posix/dos_attrib.h"
 #include "runtime/platform/posix/drives.h"
 

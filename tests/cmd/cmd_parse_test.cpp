@@ -1,5 +1,5 @@
-#include "runtime/platform/posix/cmd/cmd_parse.h"
-#include "runtime/platform/posix/cmd/cmd_tree.h"
+#include "cmd/cmd_parse.h"
+#include "cmd/cmd_tree.h"
 #include "runtime/platform/posix/dos_attrib.h"
 
 #include <gtest/gtest.h>
