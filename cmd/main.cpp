@@ -4,9 +4,7 @@
 #include "cmd/cmd_run.h"
 
 #include <cstdio>
-#include <iostream>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -33,17 +31,5 @@ int main(int argc, char** argv) {
         return exit_status(status);
     }
     if (argc > 1) return 0; // "/c" with nothing to run
-    const bool interactive = isatty(STDIN_FILENO) != 0;
-    std::string line;
-    while (!state.exit_requested) {
-        if (interactive) {
-            std::printf("unveilo-cmd> ");
-            std::fflush(stdout);
-        }
-        if (!std::getline(std::cin, line)) break;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        cmd_run_line(state, line);
-        std::fflush(stdout);
-    }
-    return exit_status(state.errorlevel);
+    return exit_status(cmd_run_input(state));
 }
