@@ -348,6 +348,24 @@ TEST_F(CmdRun, a_batch_meets_the_interpreters_phases) {
         << result.err;
 }
 
+// A line nested deeper than the parser allows is refused: nothing of it runs, and the batch file
+// ends there, as it does at any line cmd cannot parse.
+TEST_F(CmdRun, a_line_nested_too_deeply_ends_the_batch) {
+    std::string deep;
+    for (int i = 0; i < 100000; ++i) deep += "(";
+    write_file(at("t.bat"), "@echo off\r\necho before\r\n" + deep + "md T:\\inside)\r\n" +
+                                "md T:\\after\r\necho after\r\n");
+    const Result result = run("T:\\t.bat");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "before\n");
+    EXPECT_EQ(result.err, "The commands are nested too deeply.\n");
+    EXPECT_FALSE(std::filesystem::exists(at("inside")));
+    EXPECT_FALSE(std::filesystem::exists(at("after")));
+    const Result line = run(deep);
+    EXPECT_EQ(line.status, 1);
+    EXPECT_EQ(line.err, "The commands are nested too deeply.\n");
+}
+
 // cmd reads a batch file line by line: one that disappears while it runs (a stick pulled out)
 // ends there, and a path longer than Windows allows is refused.
 TEST_F(CmdRun, a_batch_that_goes_away_ends_and_long_paths_are_refused) {
