@@ -42,28 +42,59 @@ void assign(CmdState& state, const std::string& name, const std::string& value) 
     setenv(variable.name.c_str(), value.c_str(), 1);
 }
 
+// "(" and "-" recurse once each: a bound keeps "set /a x=((((..." within the stack.
+constexpr int MAX_ARITHMETIC_DEPTH = 256;
+
+// One operation on 64-bit numbers as two's complement computes it: what overflows wraps round
+// instead of being undefined, and the smallest number divided by -1 gives itself (the remainder
+// 0) instead of the processor's division trap. Division by zero is the caller's to refuse.
+long wrapping(char op, long a, long b) {
+    const unsigned long x = static_cast<unsigned long>(a);
+    const unsigned long y = static_cast<unsigned long>(b);
+    switch (op) {
+    case '+': return static_cast<long>(x + y);
+    case '-': return static_cast<long>(x - y);
+    case '*': return static_cast<long>(x * y);
+    case '/': return b == -1 ? static_cast<long>(0 - x) : a / b;
+    default: return b == -1 ? 0 : a % b;
+    }
+}
+
 // SET /A: integers with + - * / % and parentheses, names of variables, and = += -= *= /=.
 struct Arithmetic {
     CmdState& state;
     std::string_view text;
     size_t at = 0;
     bool bad = false;
+    bool too_deep = false;
+    int depth = 0; // "(" and "-" around the position
 
     void blanks() {
         while (at < text.size() && (text[at] == ' ' || text[at] == '\t' || text[at] == '"')) ++at;
     }
     long primary() {
         blanks();
+        if (at < text.size() && (text[at] == '(' || text[at] == '-') &&
+            depth == MAX_ARITHMETIC_DEPTH) {
+            too_deep = bad = true;
+            at = text.size();
+            return 0;
+        }
         if (at < text.size() && text[at] == '(') {
             ++at;
+            ++depth;
             const long value = sum();
+            --depth;
             blanks();
             if (at < text.size() && text[at] == ')') ++at;
             return value;
         }
         if (at < text.size() && text[at] == '-') {
             ++at;
-            return -primary();
+            ++depth;
+            const long value = primary();
+            --depth;
+            return wrapping('-', 0, value);
         }
         const size_t start = at;
         while (at < text.size() && std::strchr("+-*/%()= \t\"", text[at]) == nullptr) ++at;
@@ -83,12 +114,10 @@ struct Arithmetic {
             if (at + 1 < text.size() && text[at + 1] == '=') return value;
             const char op = text[at++];
             const long right = primary();
-            if (op == '*')
-                value *= right;
-            else if (right == 0)
+            if (op != '*' && right == 0)
                 bad = true;
             else
-                value = op == '/' ? value / right : value % right;
+                value = wrapping(op, value, right);
         }
     }
     long sum() {
@@ -99,7 +128,7 @@ struct Arithmetic {
             if (at + 1 < text.size() && text[at + 1] == '=') return value;
             const char op = text[at++];
             const long right = product();
-            value = op == '+' ? value + right : value - right;
+            value = wrapping(op, value, right);
         }
     }
 };
@@ -123,6 +152,10 @@ int set_arithmetic(CmdState& state, std::string_view text) {
         parse.at = start; // an expression alone
     }
     long value = parse.sum();
+    if (parse.too_deep) {
+        std::fprintf(stderr, "The expression is nested too deeply.\n");
+        return 1;
+    }
     if (parse.bad || name.empty()) {
         std::fprintf(stderr, "Missing operand.\n");
         return 1;
@@ -133,11 +166,7 @@ int set_arithmetic(CmdState& state, std::string_view text) {
             std::fprintf(stderr, "Divide by zero error.\n");
             return 1;
         }
-        value = op == '+'   ? old + value
-                : op == '-' ? old - value
-                : op == '*' ? old * value
-                : op == '/' ? old / value
-                            : old % value;
+        value = wrapping(op, old, value);
     }
     if (parse.at != start || op != 0) assign(state, name, std::to_string(value));
     return 0;

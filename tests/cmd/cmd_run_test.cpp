@@ -366,6 +366,46 @@ TEST_F(CmdRun, a_line_nested_too_deeply_ends_the_batch) {
     EXPECT_EQ(line.err, "The commands are nested too deeply.\n");
 }
 
+// SET /A on 64-bit numbers: overflow wraps round, the one quotient that does not fit gives the
+// smallest number instead of a division trap, and nesting is bounded.
+TEST_F(CmdRun, set_a_wraps_and_bounds_its_nesting) {
+    const auto repeated = [](const std::string& piece, int times) {
+        std::string out;
+        for (int i = 0; i < times; ++i) out += piece;
+        return out;
+    };
+    const struct {
+        std::string expression;
+        const char* value; // nullptr: refused as nested too deeply
+    } cases[] = {
+        {"((1+2))*2", "6"},
+        {"7/-1", "-7"},
+        {"--5", "5"},
+        {"-9223372036854775807-1", "-9223372036854775808"},
+        {"9223372036854775807+1", "-9223372036854775808"},
+        {"(-9223372036854775807-1)/-1", "-9223372036854775808"},
+        {"(-9223372036854775807-1)%-1", "0"},
+        {"-(-9223372036854775807-1)", "-9223372036854775808"},
+        {"4294967296*4294967296", "0"},
+        {repeated("(", 256) + "1" + repeated(")", 256), "1"},
+        {repeated("(", 257) + "1", nullptr},
+        {repeated("(", 100000), nullptr},
+        {repeated("-", 100000) + "1", nullptr},
+    };
+    for (const auto& c : cases) {
+        const Result result = run("set /a X=" + c.expression + " && call echo %X%");
+        const std::string shown = c.expression.substr(0, 40);
+        if (c.value == nullptr) {
+            EXPECT_EQ(result.status, 1) << shown;
+            EXPECT_EQ(result.err, "The expression is nested too deeply.\n") << shown;
+            EXPECT_EQ(result.out, "") << shown;
+        } else {
+            EXPECT_EQ(result.status, 0) << shown;
+            EXPECT_EQ(result.out, std::string(c.value) + "\n") << shown << result.err;
+        }
+    }
+}
+
 // cmd reads a batch file line by line: one that disappears while it runs (a stick pulled out)
 // ends there, and a path longer than Windows allows is refused.
 TEST_F(CmdRun, a_batch_that_goes_away_ends_and_long_paths_are_refused) {
