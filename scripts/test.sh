@@ -19,7 +19,7 @@ step() {
 step "formatting"
 git ls-files -- '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
-step "include graph between the runtime's folders: no cycle"
+step "include graph of the run-time's families and the programs: no cycle, nothing against the layers"
 python3 tools/include_graph.py
 
 step "linux: build and unit tests"

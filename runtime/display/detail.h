@@ -1,6 +1,7 @@
 #pragma once
-// The composer's internals shared by its files: compose.cpp (the run, the ring and text pages)
-// and compose_graphics.cpp (graphics pages). Not for callers; tests may use them.
+// The composer's internals shared by its files: compose.cpp (the run and the ring),
+// compose_text.cpp (text pages) and compose_graphics.cpp (graphics pages). Not for callers; tests
+// may use them.
 #include <cstdint>
 
 #include "runtime/display/compose.h"
@@ -13,6 +14,21 @@ int32_t compose_take_slot(int32_t width, int32_t height);
 // Publishes a filled slot as the newest frame and marks the composer's copies valid; the caller
 // has brought them up to date with the slot's pixels.
 void compose_publish(int32_t slot);
+
+// Everything about a page that one text run needs, read once.
+struct TextPage {
+    const ScreenImage* image;
+    int32_t columns;
+    int32_t rows;
+    int32_t font;
+    int32_t cell_width;
+    int32_t cell_height;
+};
+
+// Composes a text page into the next slot when its pixels would differ from the newest frame's.
+// True when a frame was published. The caller has checked the page and the ring as for
+// compose_graphics; `frame_width` and `frame_height` are the page's size in pixels.
+bool compose_text(const TextPage& page, int32_t frame_width, int32_t frame_height);
 
 // Composes a graphics page (one byte a pixel with 1, 2, 4 or 8 bits, or 32-bit pixels) into the
 // next slot when it changed since the newest frame. True when a frame was published. The caller

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "runtime/platform/posix/cmd/cmd_parse.h"
-#include "runtime/platform/posix/cmd/cmd_tree.h"
+#include "cmd/cmd_parse.h"
+#include "cmd/cmd_tree.h"
 #include "runtime/platform/posix/dos_attrib.h"
 
 namespace {

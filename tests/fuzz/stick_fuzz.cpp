@@ -3,8 +3,8 @@
 // datafile.dat runs there through unveilo-cmd, and the stick is judged against the clean-up's
 // rules: the batch reaches its last line, no file is lost, changed or doubled, every leftover
 // has left the root and every user file is where it belongs.
-#include "runtime/platform/posix/cmd/cmd_parse.h"
-#include "runtime/platform/posix/cmd/cmd_run.h"
+#include "cmd/cmd_parse.h"
+#include "cmd/cmd_run.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,5 +1,5 @@
-#include "platform/posix/posix_fixture.h"
 #include "runtime/platform/posix/dos_attrib.h"
+#include "support/posix_fixture.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,5 +1,5 @@
-#include "platform/posix/posix_fixture.h"
 #include "runtime/platform/posix/drives.h"
+#include "support/posix_fixture.h"
 
 using posix_test::CleanDriveEnv;
 using posix_test::ScopedEnv;

@@ -1,8 +1,8 @@
 // ATTRIB: shows or changes the DOS attributes of files through dos_attrib, optionally over a
 // whole tree. The walk never follows a symbolic link (neither to a file nor into a folder), so a
 // link planted on a stick cannot lead it off the drive.
-#include "runtime/platform/posix/cmd/cmd_parse.h"
-#include "runtime/platform/posix/cmd/cmd_run.h"
+#include "cmd/cmd_parse.h"
+#include "cmd/cmd_run.h"
 #include "runtime/platform/posix/dos_attrib.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
-#include "platform/posix/posix_fixture.h"
-#include "runtime/platform/posix/cmd/cmd_run.h"
+#include "cmd/cmd_run.h"
 #include "runtime/platform/posix/dos_attrib.h"
+#include "support/posix_fixture.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -346,6 +346,64 @@ TEST_F(CmdRun, a_batch_meets_the_interpreters_phases) {
                               (hidden ? "" : "5 secret.txt\n") +
                               "5 shown.txt\n6 utf16\n7 stdin\nMusic\n9 []\n")
         << result.err;
+}
+
+// A line nested deeper than the parser allows is refused: nothing of it runs, and the batch file
+// ends there, as it does at any line cmd cannot parse.
+TEST_F(CmdRun, a_line_nested_too_deeply_ends_the_batch) {
+    std::string deep;
+    for (int i = 0; i < 100000; ++i) deep += "(";
+    write_file(at("t.bat"), "@echo off\r\necho before\r\n" + deep + "md T:\\inside)\r\n" +
+                                "md T:\\after\r\necho after\r\n");
+    const Result result = run("T:\\t.bat");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "before\n");
+    EXPECT_EQ(result.err, "The commands are nested too deeply.\n");
+    EXPECT_FALSE(std::filesystem::exists(at("inside")));
+    EXPECT_FALSE(std::filesystem::exists(at("after")));
+    const Result line = run(deep);
+    EXPECT_EQ(line.status, 1);
+    EXPECT_EQ(line.err, "The commands are nested too deeply.\n");
+}
+
+// SET /A on 64-bit numbers: overflow wraps round, the one quotient that does not fit gives the
+// smallest number instead of a division trap, and nesting is bounded.
+TEST_F(CmdRun, set_a_wraps_and_bounds_its_nesting) {
+    const auto repeated = [](const std::string& piece, int times) {
+        std::string out;
+        for (int i = 0; i < times; ++i) out += piece;
+        return out;
+    };
+    const struct {
+        std::string expression;
+        const char* value; // nullptr: refused as nested too deeply
+    } cases[] = {
+        {"((1+2))*2", "6"},
+        {"7/-1", "-7"},
+        {"--5", "5"},
+        {"-9223372036854775807-1", "-9223372036854775808"},
+        {"9223372036854775807+1", "-9223372036854775808"},
+        {"(-9223372036854775807-1)/-1", "-9223372036854775808"},
+        {"(-9223372036854775807-1)%-1", "0"},
+        {"-(-9223372036854775807-1)", "-9223372036854775808"},
+        {"4294967296*4294967296", "0"},
+        {repeated("(", 256) + "1" + repeated(")", 256), "1"},
+        {repeated("(", 257) + "1", nullptr},
+        {repeated("(", 100000), nullptr},
+        {repeated("-", 100000) + "1", nullptr},
+    };
+    for (const auto& c : cases) {
+        const Result result = run("set /a X=" + c.expression + " && call echo %X%");
+        const std::string shown = c.expression.substr(0, 40);
+        if (c.value == nullptr) {
+            EXPECT_EQ(result.status, 1) << shown;
+            EXPECT_EQ(result.err, "The expression is nested too deeply.\n") << shown;
+            EXPECT_EQ(result.out, "") << shown;
+        } else {
+            EXPECT_EQ(result.status, 0) << shown;
+            EXPECT_EQ(result.out, std::string(c.value) + "\n") << shown << result.err;
+        }
+    }
 }
 
 // cmd reads a batch file line by line: one that disappears while it runs (a stick pulled out)

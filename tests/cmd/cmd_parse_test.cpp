@@ -1,5 +1,5 @@
-#include "runtime/platform/posix/cmd/cmd_parse.h"
-#include "runtime/platform/posix/cmd/cmd_tree.h"
+#include "cmd/cmd_parse.h"
+#include "cmd/cmd_tree.h"
 #include "runtime/platform/posix/dos_attrib.h"
 
 #include <gtest/gtest.h>
@@ -66,6 +66,56 @@ TEST(cmd_parse_line, special_characters_blocks_if_and_for) {
     for (const char* bad : {"if exist", "if a== echo", "for f in (a) do x", "for %f in (a) x",
                             "echo a | more", "for /f %a in (x) do y"})
         EXPECT_NE(cmd_parse_line(bad).error, "") << bad;
+}
+
+std::string repeated(const std::string& piece, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) out += piece;
+    return out;
+}
+
+// Blocks and IF and FOR bodies nest up to CMD_MAX_NESTING, then the line is refused with an error
+// instead of running the stack out (a fuzzer's "(" x 100000 did).
+TEST(cmd_parse_line, nesting_is_bounded) {
+    const int most = CMD_MAX_NESTING;
+    const struct {
+        std::string line;
+        bool refused;
+    } cases[] = {
+        {repeated("(", most) + "echo x" + repeated(")", most), false},
+        {repeated("(", most + 1) + "echo x" + repeated(")", most + 1), true},
+        {repeated("(", 100000), true},
+        {repeated("if 1==1 ", most) + "echo x", false},
+        {repeated("if 1==1 ", most + 1) + "echo x", true},
+        {repeated("for %a in (x) do ", most) + "echo %a", false},
+        {repeated("for %a in (x) do ", most + 1) + "echo %a", true},
+        {repeated("if 1==1 (", most) + "echo x" + repeated(")", most), false},
+        {repeated("if 1==1 (", most) + "echo x" + repeated(")", most - 1) + ") else (echo y)",
+         false},
+        {repeated("for %a in (x) do (if 1==1 ", most / 2 + 1) + "echo" +
+             repeated(")", most / 2 + 1),
+         true},
+        // Blocks one after the other are no deeper than one.
+        {repeated("(echo x) & ", 5000) + "echo y", false},
+    };
+    for (const auto& c : cases) {
+        const CmdParse parsed = cmd_parse_line(c.line);
+        const std::string shown = c.line.substr(0, 60);
+        EXPECT_EQ(parsed.error, c.refused ? "The commands are nested too deeply." : "") << shown;
+        EXPECT_FALSE(parsed.incomplete) << shown;
+        if (!c.refused) {
+            EXPECT_NE(shape(parsed.commands), "") << shown;
+        }
+    }
+    // The innermost command of the deepest line the bound allows is still there.
+    const CmdParse deepest = cmd_parse_line(repeated("(", most) + "echo x" + repeated(")", most));
+    const CmdList* inner = &deepest.commands;
+    for (int level = 0; level < most; ++level) {
+        ASSERT_EQ(inner->size(), 1u);
+        ASSERT_EQ(inner->front().kind, CmdCommand::block);
+        inner = &inner->front().body;
+    }
+    EXPECT_EQ(shape(*inner), "[echo x]");
 }
 
 // A FOR value goes into the finished tree: whatever it holds stays text.

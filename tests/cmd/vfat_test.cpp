@@ -1,9 +1,9 @@
 // The FAT attribute ioctls on a real vfat file system: an image made with mkfs.vfat and
 // loop-mounted. Machines that cannot mount one (no vfat module, no loop devices, no privilege)
 // skip with the reason; the ioctl path is then covered through the hook in dos_attrib_test.
-#include "platform/posix/posix_fixture.h"
-#include "runtime/platform/posix/cmd/cmd_run.h"
+#include "cmd/cmd_run.h"
 #include "runtime/platform/posix/dos_attrib.h"
+#include "support/posix_fixture.h"
 
 #include <cstdio>
 #include <sys/mount.h>

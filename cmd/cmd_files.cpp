@@ -1,29 +1,23 @@
-// The file commands of unveilo-cmd (COPY, DEL, MOVE, REN, MD, TYPE, FINDSTR), EXPLORER, and
-// the helpers they share with the interpreter: wildcard listing, PATH search, starting programs.
-#include "runtime/platform/posix/cmd/cmd_detail.h"
+// The file commands of unveilo-cmd (COPY, DEL, MOVE, REN, MD, TYPE, DIR), and the helpers they
+// share with the interpreter: words and names without regard to case, and the wildcard listing.
+#include "cmd/cmd_detail.h"
 
-#include "runtime/platform/posix/cmd/cmd_parse.h"
-#include "runtime/platform/posix/cmd/cmd_run.h"
+#include "cmd/cmd_parse.h"
+#include "cmd/cmd_run.h"
 #include "runtime/platform/posix/dos_attrib.h"
-#include "runtime/platform/posix/drives.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <iterator>
-#include <spawn.h>
 #include <sstream>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 std::string cmd_upper(std::string_view text) {
     std::string out(text);
@@ -57,16 +51,6 @@ static void split_options(const std::vector<std::string>& words, std::vector<std
 
 static bool has_option(const std::vector<std::string>& options, std::string_view option) {
     return std::find(options.begin(), options.end(), option) != options.end();
-}
-
-static bool is_directory(const std::string& host) {
-    struct stat info {};
-    return stat(host.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-bool cmd_exists(const std::string& host) {
-    struct stat info {};
-    return lstat(host.c_str(), &info) == 0;
 }
 
 static std::string base_name(const std::string& path) {
@@ -144,38 +128,6 @@ bool cmd_any_entry_matches(const std::string& dos) {
     }
     closedir(dir);
     return found;
-}
-
-std::string cmd_find_on_path(const std::string& name) {
-    if (name.find('/') != std::string::npos)
-        return access(name.c_str(), X_OK) == 0 && !is_directory(name) ? name : std::string();
-    const char* path = std::getenv("PATH");
-    std::string_view dirs = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
-    while (true) {
-        const size_t colon = dirs.find(':');
-        std::string candidate(dirs.substr(0, colon));
-        if (candidate.empty()) candidate = ".";
-        candidate += '/';
-        candidate += name;
-        if (access(candidate.c_str(), X_OK) == 0 && !is_directory(candidate)) return candidate;
-        if (colon == std::string_view::npos) return {};
-        dirs.remove_prefix(colon + 1);
-    }
-}
-
-// Starts a program with its arguments and waits for it; its exit status, or 1 when it could not
-// start or died from a signal.
-int cmd_spawn_and_wait(const std::string& program, const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    std::fflush(nullptr);
-    pid_t pid = 0;
-    if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return 1;
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0)
-        if (errno != EINTR) return 1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }
 
 // Copies one file's bytes; false with errno set. Writes through a new file beside the target
@@ -256,7 +208,7 @@ int cmd_copy(const std::string& rest) {
         std::printf("        0 file(s) copied.\n");
         return 1;
     }
-    const bool into_folder = is_directory(target);
+    const bool into_folder = cmd_is_directory(target);
     if (!into_folder && sources.size() > 1) {
         std::fprintf(stderr, "The target must be a folder when copying several files.\n");
         return 1;
@@ -297,7 +249,7 @@ int cmd_del(const std::string& rest) {
             status = 1;
             continue;
         }
-        if (is_directory(host)) {
+        if (cmd_is_directory(host)) {
             // The interpreter would empty the folder; a wildcard says so explicitly here.
             std::fprintf(stderr, "%s is a folder; name its files (for example %s\\*.*)\n",
                          operand.c_str(), operand.c_str());
@@ -353,7 +305,7 @@ int cmd_move(const std::string& rest) {
         std::fprintf(stderr, "The system cannot find the file specified.\n");
         return 1;
     }
-    const bool into_folder = is_directory(target);
+    const bool into_folder = cmd_is_directory(target);
     int moved = 0, status = 0;
     for (const auto& [host, dos] : sources) {
         const std::string to = into_folder ? target + "/" + base_name(host) : target;
@@ -461,7 +413,7 @@ int cmd_dir(const std::string& rest) {
     }
     std::string dos = operands.empty() ? "*" : operands[0];
     std::string host;
-    if (!cmd_has_wildcard(dos) && cmd_dos_to_host(dos, host) && is_directory(host))
+    if (!cmd_has_wildcard(dos) && cmd_dos_to_host(dos, host) && cmd_is_directory(host))
         dos += dos.back() == '\\' || dos.back() == ':' ? "*" : "\\*";
     const size_t name_at = name_start(dos);
     std::string host_dir;
@@ -474,7 +426,7 @@ int cmd_dir(const std::string& rest) {
         const std::string name = entry->d_name;
         if (name == "." || name == ".." || !cmd_wildcard_match(dos.substr(name_at), name)) continue;
         const std::string path = host_dir + "/" + name;
-        const bool folder = is_directory(path);
+        const bool folder = cmd_is_directory(path);
         if ((only_folders && !folder) || (only_files && folder)) continue;
         if (!all && !only_folders && !only_files && hidden_or_system(path)) continue;
         names.push_back(name);
@@ -486,19 +438,4 @@ int cmd_dir(const std::string& rest) {
     for (const std::string& name : names) std::printf("%s\n", name.c_str());
     if (names.empty()) std::fprintf(stderr, "File Not Found\n");
     return names.empty() ? 1 : 0;
-}
-
-int cmd_explorer(const std::string& rest) {
-    const std::vector<std::string> words = cmd_unquoted_words(rest);
-    std::string host = ".";
-    if (!words.empty() && !cmd_host_path(words[0], host)) return 1;
-    const std::string opener = cmd_find_on_path("xdg-open");
-    if (opener.empty()) {
-        std::fprintf(stderr,
-                     "explorer: xdg-open was not found on PATH, so no file manager can be "
-                     "opened; open %s yourself.\n",
-                     host.c_str());
-        return 1;
-    }
-    return cmd_spawn_and_wait(opener, {"xdg-open", host});
 }

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-struct CmdBatch; // the batch file being run, if any (cmd_run.cpp)
+struct CmdBatch; // the batch file being run, if any (cmd_detail.h)
 
 struct CmdVariable {
     std::string name; // as first set
@@ -41,6 +41,10 @@ struct CmdState {
 // Runs one command line (outside any batch file: no percent expansion of %0..%9). Returns the
 // exit code of its last command, also left in state.errorlevel.
 int cmd_run_line(CmdState& state, std::string_view line);
+
+// Runs the lines of standard input as cmd runs typed lines, with a prompt when it is a terminal,
+// until they end or EXIT; returns the last errorlevel.
+int cmd_run_input(CmdState& state);
 
 // Runs a batch file given by its DOS or host path, with %1.. from `args`.
 int cmd_run_batch(CmdState& state, const std::string& path, const std::vector<std::string>& args);

@@ -3,10 +3,10 @@
 // "^" and "$" anchor at the line's start and end, "[abc]" "[^a-z]" classes, "\x" the byte x,
 // "\<" and "\>" a word's start and end. Lines end at LF; a CR before it is not part of the line.
 // Bytes are bytes: a UTF-16 text is searched with "." between its letters, as on Windows.
-#include "runtime/platform/posix/cmd/cmd_detail.h"
+#include "cmd/cmd_detail.h"
 
-#include "runtime/platform/posix/cmd/cmd_parse.h"
-#include "runtime/platform/posix/cmd/cmd_run.h"
+#include "cmd/cmd_parse.h"
+#include "cmd/cmd_run.h"
 
 #include <array>
 #include <cctype>

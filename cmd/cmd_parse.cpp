@@ -1,4 +1,4 @@
-#include "runtime/platform/posix/cmd/cmd_parse.h"
+#include "cmd/cmd_parse.h"
 
 #include "runtime/platform/posix/dos_attrib.h"
 

@@ -45,6 +45,11 @@ struct CmdCommand {
     std::string set;
 };
 
+// The most blocks and IF or FOR bodies a line may hold inside one another; one more is refused
+// with an error, which ends a batch file. Honest batch files stay far below it; the bound keeps
+// the recursion of parsing and running a tree within the stack whatever a line holds.
+constexpr int CMD_MAX_NESTING = 64;
+
 struct CmdParse {
     CmdList commands;
     bool incomplete = false; // a block is still open: the next line belongs to it

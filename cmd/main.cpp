@@ -1,12 +1,10 @@
 // unveilo-cmd: the command interpreter the tool starts on POSIX hosts where Windows would start
 // cmd. "unveilo-cmd /c <line>" runs one line (its arguments joined with spaces); without
 // arguments it runs the lines of standard input. The exit status is the last command's.
-#include "runtime/platform/posix/cmd/cmd_run.h"
+#include "cmd/cmd_run.h"
 
 #include <cstdio>
-#include <iostream>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -33,17 +31,5 @@ int main(int argc, char** argv) {
         return exit_status(status);
     }
     if (argc > 1) return 0; // "/c" with nothing to run
-    const bool interactive = isatty(STDIN_FILENO) != 0;
-    std::string line;
-    while (!state.exit_requested) {
-        if (interactive) {
-            std::printf("unveilo-cmd> ");
-            std::fflush(stdout);
-        }
-        if (!std::getline(std::cin, line)) break;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        cmd_run_line(state, line);
-        std::fflush(stdout);
-    }
-    return exit_status(state.errorlevel);
+    return exit_status(cmd_run_input(state));
 }

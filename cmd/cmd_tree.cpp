@@ -1,8 +1,8 @@
 // The command interpreter's second parsing phase: special characters, blocks, IF and FOR.
 // The rules followed, with their sources, are in docs/linux-shell.md.
-#include "runtime/platform/posix/cmd/cmd_tree.h"
+#include "cmd/cmd_tree.h"
 
-#include "runtime/platform/posix/cmd/cmd_parse.h"
+#include "cmd/cmd_parse.h"
 
 namespace {
 
@@ -16,11 +16,13 @@ bool is_blank(char c) {
 }
 
 constexpr const char* SYNTAX = "The syntax of the command is incorrect.";
+constexpr const char* TOO_DEEP = "The commands are nested too deeply.";
 
 struct Parser {
     std::string_view text;
     size_t at = 0;
-    int depth = 0; // open blocks around the position
+    int depth = 0;   // open blocks around the position
+    int nesting = 0; // lists being parsed around the position: the line's and the bodies'
     bool incomplete = false;
     std::string error;
 
@@ -313,6 +315,13 @@ struct Parser {
     // or to the ")" that closes the block when `in_block`.
     CmdList list(bool in_block) {
         CmdList out;
+        // Each body is parsed, copied, run and freed by recursion: without a bound, a line of
+        // nothing but "(" runs the stack out long before its end.
+        if (nesting > CMD_MAX_NESTING) {
+            fail(TOO_DEEP);
+            return out;
+        }
+        ++nesting;
         CmdJoin join = CmdJoin::always;
         while (error.empty() && !incomplete) {
             std::optional<CmdCommand> next = command();
@@ -351,6 +360,7 @@ struct Parser {
             }
             ++at; // a stray ")" outside any block: cmd ignores it
         }
+        --nesting;
         return out;
     }
 };
