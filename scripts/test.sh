@@ -27,8 +27,9 @@ cmake --preset linux >/dev/null
 cmake --build --preset linux -j "$jobs"
 ctest --preset linux -j "$jobs"
 
-step "the clean-up batch on the stick corpus, through unveilo-cmd (plain, full, write-protected)"
-python3 tests/stick/stick_corpus.py --cmd build/linux/unveilo-cmd --full --write-protected
+step "the clean-up on the stick corpus: the batch through unveilo-cmd starts unveilo-clean (plain, full, write-protected); dry run, clean-up and undo"
+python3 tests/stick/stick_corpus.py --cmd build/linux/unveilo-cmd --clean build/linux --round-trip \
+    --full --write-protected
 
 step "linux-asan: AddressSanitizer, UndefinedBehaviorSanitizer, stress limits"
 cmake --preset linux-asan >/dev/null
@@ -67,16 +68,20 @@ echo "$linux_digests"
 tools/e2e/demo_e2e.sh build/windows-x64/tools/unveilo_demo.exe build/linux/tools
 tools/e2e/window_e2e.sh build/windows-x64/tools/unveilo_print_end.exe build/linux/tools
 tools/e2e/recovery_e2e.sh build/windows-x64/unveilo.exe build/linux/tools
-# The batch alone under Wine's cmd, on a prefix drive: what Wine's cmd gets wrong is named in
-# the corpus and judged there for safety only.
-python3 tests/stick/stick_corpus.py --wine --full --write-protected
 
 step "windows-x86: the shipped program, and the unit tests under 32-bit Wine"
 wait "$x86_build" || { cat "$x86_build_log" >&2; exit 1; }
 tail -n 3 "$x86_build_log"
+# The stick corpus under Wine's cmd on a prefix drive, through the shipped unveilo-clean.exe where
+# 32-bit programs run, else through the x86-64 build of the same code.
 if ensure_i386_wine; then
     UNVEILO_TEST_DIALOG_ANSWER=ok tools/wine-run.sh build/windows-x86/tests/unveilo_tests.exe
     tools/e2e/recovery_e2e.sh build/windows-x86/unveilo.exe build/linux/tools
+    python3 tests/stick/stick_corpus.py --wine --clean build/windows-x86 --round-trip --full \
+        --write-protected
+else
+    python3 tests/stick/stick_corpus.py --wine --clean build/windows-x64 --round-trip --full \
+        --write-protected
 fi
 
 step "windows resources of both builds; a start from a folder named outside the ANSI code page"

@@ -1,3 +1,4 @@
+#include "clean/lnk_writer.h"
 #include "cmd/cmd_run.h"
 #include "runtime/platform/posix/dos_attrib.h"
 #include "support/posix_fixture.h"
@@ -221,7 +222,11 @@ class InfectedStick : public CmdAttrib {
         write_file(at("autorun.inf"), "[autorun]\r\nopen=wscript.exe x.vbs\r\n");
         write_file(at("x.vbs"), "CreateObject(\"WScript.Shell\")");
         write_file(at("Photos.lnk"), std::string("L\0\0\0\x01\x14\x02\0", 8) + "explorer");
-        write_file(at("Stick.lnk"), std::string("L\0\0\0", 4) + "C:\\Windows\\System32\\cmd.exe");
+        lnk_writer::Spec stick;
+        stick.link_info = lnk_writer::local_target("C:\\Windows\\System32\\cmd.exe", 3);
+        stick.arguments = u"/c start x.vbs&start explorer Photos&exit";
+        const lnk_writer::Bytes bytes = lnk_writer::write(stick).bytes;
+        write_file(at("Stick.lnk"), std::string(bytes.begin(), bytes.end()));
         // The user's: an ordinary shortcut, a document, a batch file of their own.
         write_file(at("Game.lnk"), std::string("L\0\0\0", 4) + "D:\\Games\\game.exe");
         write_file(at("report.pdf"), "%PDF-1.4 report");
@@ -233,6 +238,8 @@ class InfectedStick : public CmdAttrib {
                       "Game.lnk",         "report.pdf",
                       "backup.bat",       "System Volume Information/IndexerVolumeGuid"};
         before = snapshot(drive);
+        // The batch starts the clean-up program from the current folder, as the tool does.
+        ASSERT_EQ(symlink(UNVEILO_CLEAN_PROGRAM, (scratch / "unveilo-clean").c_str()), 0);
     }
     std::vector<std::string> user_files;
     std::map<std::string, std::string> before;
@@ -257,8 +264,8 @@ TEST_F(InfectedStick, datafile_quarantines_the_virus_and_leaves_the_user_files) 
     }
     const std::string note = read_file(at(q + "README-UNVEILO.txt"));
     for (const char* expected :
-         {"\"autorun.inf\" is now \"autorun.inf.quarantined\"", "\"Stick.lnk\" is now",
-          "\"Photos.lnk\" is now", "\"x.vbs\" is now", "To undo"})
+         {"\"autorun.inf\" to \"UNVEILO-QUARANTINE\\autorun.inf.quarantined\"", "\"Stick.lnk\" to",
+          "\"Photos.lnk\" to", "\"x.vbs\" to", "unveilo-clean --undo T:"})
         EXPECT_NE(note.find(expected), std::string::npos) << expected << "\n" << note;
     for (const std::string& name : user_files)
         EXPECT_EQ(read_file(at(name)), before.at(name)) << name;
@@ -267,7 +274,21 @@ TEST_F(InfectedStick, datafile_quarantines_the_virus_and_leaves_the_user_files) 
     EXPECT_EQ(get_xattr(at("$RECYCLE.BIN")), "0x6");
     // Nothing lost: every file before is somewhere after, with the same bytes.
     size_t files_after = snapshot(drive).size();
-    EXPECT_EQ(files_after, before.size() + 2) << "temp.bat and the note are the only new files";
+    EXPECT_EQ(files_after, before.size() + 3)
+        << "temp.bat, the note and the manifest are the only new files";
+}
+
+TEST_F(InfectedStick, without_the_clean_up_program_the_batch_says_so_and_changes_nothing) {
+    ASSERT_EQ(unlink((scratch / "unveilo-clean").c_str()), 0);
+    ASSERT_EQ(run("copy " UNVEILO_SOURCE_DIR "/datafile.dat T:\\temp.bat").status, 0);
+    const Result result = run("T:\\temp.bat");
+    EXPECT_NE(result.out.find("The clean-up program unveilo-clean is missing beside Unveilo: "
+                              "nothing was cleaned on T:."),
+              std::string::npos)
+        << result.out;
+    std::map<std::string, std::string> after = snapshot(drive);
+    after.erase("temp.bat");
+    EXPECT_EQ(after, before);
 }
 
 TEST_F(InfectedStick, a_second_run_never_overwrites_the_quarantine) {
