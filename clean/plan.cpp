@@ -9,6 +9,7 @@
 #include "clean/names.h"
 #include "clean/rules.h"
 #include "clean/text.h"
+#include "runtime/platform/path_rules.h"
 
 namespace {
 
@@ -24,22 +25,7 @@ bool has_wildcard(std::string_view name) {
 
 // * and ? over folded names, as a FOR or REN pattern matches long names.
 bool wildcard_match(std::string_view pattern, std::string_view name) {
-    size_t p = 0, n = 0, star = std::string_view::npos, resume = 0;
-    while (n < name.size()) {
-        if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
-            ++p, ++n;
-        } else if (p < pattern.size() && pattern[p] == '*') {
-            star = p++;
-            resume = n;
-        } else if (star != std::string_view::npos) {
-            p = star + 1;
-            n = ++resume;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern[p] == '*') ++p;
-    return p == pattern.size();
+    return platform_wildcard_match(pattern, name, [](char a, char b) { return a == b; });
 }
 
 struct RootEntry {

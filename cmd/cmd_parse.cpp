@@ -1,5 +1,6 @@
 #include "cmd/cmd_parse.h"
 
+#include "runtime/platform/path_rules.h"
 #include "runtime/platform/posix/dos_attrib.h"
 
 #include <algorithm>
@@ -332,24 +333,6 @@ bool cmd_wildcard_match(std::string_view pattern, std::string_view name) {
         name.find('.') == std::string_view::npos &&
         cmd_wildcard_match(pattern.substr(0, pattern.size() - 2), name))
         return true;
-    // Greedy match with one back-tracking point: linear in practice, quadratic at worst.
-    size_t p = 0, n = 0, star = std::string_view::npos, resume = 0;
-    while (n < name.size()) {
-        // The star is tested first: a name may itself hold a "*" that must not pair with it.
-        if (p < pattern.size() && pattern[p] == '*') {
-            star = p++;
-            resume = n;
-        } else if (p < pattern.size() &&
-                   (pattern[p] == '?' || lower(pattern[p]) == lower(name[n]))) {
-            ++p;
-            ++n;
-        } else if (star != std::string_view::npos) {
-            p = star + 1;
-            n = ++resume;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern[p] == '*') ++p;
-    return p == pattern.size();
+    return platform_wildcard_match(pattern, name,
+                                   [](char a, char b) { return lower(a) == lower(b); });
 }

@@ -50,6 +50,19 @@ enum class VolumeOpen {
     system_drive, // the drive that holds the operating system
 };
 
+// The upper-case letter of a DRIVE argument written as a letter ("E", "E:", "e:\\", "E:/"); 0 for
+// anything else.
+inline char volume_drive_letter(std::string_view drive) {
+    const bool letter_form =
+        !drive.empty() &&
+        ((drive[0] >= 'A' && drive[0] <= 'Z') || (drive[0] >= 'a' && drive[0] <= 'z')) &&
+        (drive.size() == 1 ||
+         (drive[1] == ':' &&
+          (drive.size() == 2 || (drive.size() == 3 && (drive[2] == '\\' || drive[2] == '/')))));
+    if (!letter_form) return 0;
+    return drive[0] >= 'a' ? char(drive[0] - 'a' + 'A') : drive[0];
+}
+
 // Makes `drive` the root that every other call works in. `shown` receives the drive as messages
 // name it ("E:", or the folder on POSIX).
 VolumeOpen volume_open(std::string_view drive, std::string& shown);

@@ -26,14 +26,6 @@ struct VolumeState {
 };
 VolumeState state;
 
-bool is_letter(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
-char upper(char c) {
-    return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c;
-}
-
 bool valid_name(const std::string& name) {
     return !name.empty() && name != "." && name != ".." &&
            name.find_first_of(std::string_view("/\0", 2)) == std::string::npos;
@@ -130,13 +122,9 @@ VolumeStatus write_file(const VolumePath& path, std::string_view data, int flags
 VolumeOpen volume_open(std::string_view drive, std::string& shown) {
     state = VolumeState{};
     std::string root;
-    char letter = 0;
-    const bool letter_form =
-        (drive.size() == 1 && is_letter(drive[0])) ||
-        (drive.size() >= 2 && drive.size() <= 3 && is_letter(drive[0]) && drive[1] == ':' &&
-         (drive.size() == 2 || drive[2] == '\\' || drive[2] == '/'));
+    char letter = volume_drive_letter(drive);
+    const bool letter_form = letter != 0;
     if (letter_form) {
-        letter = upper(drive[0]);
         if (drive_root_is_system(letter)) return VolumeOpen::system_drive;
         root = drive_root(letter);
         if (root.empty()) return VolumeOpen::missing;
@@ -155,8 +143,8 @@ VolumeOpen volume_open(std::string_view drive, std::string& shown) {
     if (letter == 0) {
         // A folder that is a drive's root gets its letter, so that shortcuts naming it resolve.
         std::string dos;
-        if (host_to_dos_path(root, dos) && dos.size() == 3 && upper(dos[0]) != 'C')
-            letter = upper(dos[0]);
+        if (host_to_dos_path(root, dos) && dos.size() == 3 && volume_drive_letter(dos) != 'C')
+            letter = volume_drive_letter(dos);
     }
     state.root = root;
     state.letter = letter;

@@ -18,14 +18,6 @@ struct VolumeState {
 };
 VolumeState state;
 
-bool is_letter(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
-char upper(char c) {
-    return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c;
-}
-
 std::wstring wide(std::string_view text) {
     const std::u16string units = utf8_to_utf16(text);
     return std::wstring(units.begin(), units.end());
@@ -158,15 +150,11 @@ VolumeStatus write_file(const VolumePath& path, std::string_view data, DWORD acc
 
 VolumeOpen volume_open(std::string_view drive, std::string& shown) {
     state = VolumeState{};
-    const bool letter_form =
-        (drive.size() == 1 && is_letter(drive[0])) ||
-        (drive.size() >= 2 && drive.size() <= 3 && is_letter(drive[0]) && drive[1] == ':' &&
-         (drive.size() == 2 || drive[2] == '\\' || drive[2] == '/'));
-    if (!letter_form) return VolumeOpen::bad_argument;
-    const char letter = upper(drive[0]);
+    const char letter = volume_drive_letter(drive);
+    if (letter == 0) return VolumeOpen::bad_argument;
     wchar_t windows[MAX_PATH + 1]{};
     const UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
-    if (length >= 2 && windows[1] == L':' && upper(char(windows[0])) == letter)
+    if (length >= 2 && volume_drive_letter(std::string{char(windows[0]), ':'}) == letter)
         return VolumeOpen::system_drive;
     const wchar_t root[] = {wchar_t(letter), L':', L'\\', 0};
     const UINT type = GetDriveTypeW(root);
