@@ -149,23 +149,4 @@ TEST(cmd_commands, splits_a_line_as_cmd_reads_it) {
     }
 }
 
-// The whole way from a shortcut's target and arguments to the files cmd is made to use.
-TEST(command_line, the_raspberry_robin_line_reads_commands_from_a_file_on_the_stick) {
-    std::string rest;
-    const std::string program =
-        command_program("C:\\Windows\\System32\\cmd.exe /RcMD<qjM.chK", &rest);
-    EXPECT_EQ(program, "C:\\Windows\\System32\\cmd.exe");
-    bool found = false;
-    const std::vector<CmdCommand> commands = cmd_commands(cmd_command_text(rest, &found));
-    ASSERT_TRUE(found);
-    ASSERT_EQ(commands.size(), 1u);
-    EXPECT_EQ(commands[0].words, std::vector<std::string>{"cMD"});
-    EXPECT_EQ(commands[0].inputs, std::vector<std::string>{"qjM.chK"});
-}
-
-TEST(cmd_unquote, removes_every_quote) {
-    EXPECT_EQ(cmd_unquote("\"C:\\a b\"\\\"c\""), "C:\\a b\\c");
-    EXPECT_EQ(cmd_unquote("\"\""), "");
-}
-
 } // namespace

@@ -71,10 +71,6 @@ TEST(text_to_utf16, replaces_each_invalid_byte) {
     }
 }
 
-TEST(text_ascii_lower, lowers_ascii_letters_only) {
-    EXPECT_EQ(text_ascii_lower("Shell\\OPEN\\Command \xC3\x89"), "shell\\open\\command \xC3\x89");
-}
-
 TEST(text_equal_fold, compares_names_as_windows_does_for_the_covered_scripts) {
     const struct {
         const char* a;
