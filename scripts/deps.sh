@@ -56,8 +56,10 @@ ensure_i386_wine() {
 # What building and running the Linux program needs.
 # The glyph tables are generated at build time from console-data's and console-setup-linux's
 # PSF fonts by a Python script; the icons from the SVG by rsvg-convert and icotool.
+# The linux preset takes Debian's hardening flags from dpkg-buildflags (dpkg-dev).
 RUN_PACKAGES=(g++ cmake ninja-build pkg-config python3 freeglut3-dev libgl-dev libglu1-mesa-dev
-              libx11-dev x11-utils console-data console-setup-linux librsvg2-bin icoutils)
+              libx11-dev x11-utils console-data console-setup-linux librsvg2-bin icoutils
+              dpkg-dev)
 
 # What the whole test suite needs on top: test and benchmark libraries, sanitizer and fuzzer
 # run-times, the Windows cross-compilers, Wine, a virtual X server, the tools that make and read
