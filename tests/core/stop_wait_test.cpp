@@ -137,7 +137,9 @@ TEST_P(StopWithoutWakeUp, ends_the_wait) {
     });
     while (!ended()) platform_sleep_ms(5);
     EXPECT_FALSE(watchdog.finish()) << c.name << " ended only on the wake-up signal";
-    if (c.ended_bit == 0) EXPECT_TRUE(returned->load());
+    if (c.ended_bit == 0) {
+        EXPECT_TRUE(returned->load());
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryWait, StopWithoutWakeUp, ::testing::ValuesIn(STOP_CASES),
