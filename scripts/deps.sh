@@ -68,9 +68,10 @@ RUN_PACKAGES=(g++ cmake ninja-build pkg-config python3 freeglut3-dev libgl-dev l
 TEST_PACKAGES=("${RUN_PACKAGES[@]}" googletest libgtest-dev libbenchmark-dev clang
                libclang-rt-14-dev clang-format g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine
                wine64 xvfb xauth xdotool x11-apps imagemagick attr dosfstools mtools valgrind
-               dpkg-dev lintian zip)
+               lintian zip devscripts appstream)
 
-# What the releases need: the 32-bit cross-compiler and zip for the Windows zip; the Linux build,
-# dpkg-shlibdeps (dpkg-dev) and lintian for the Debian package.
-PACKAGE_PACKAGES=("${RUN_PACKAGES[@]}" g++-mingw-w64-i686 binutils-mingw-w64-i686 zip dpkg-dev
-                  lintian)
+# What the releases need: the 32-bit cross-compiler, its binutils (objcopy splits off the debug
+# information) and zip for the Windows zip; the Linux build, dpkg-shlibdeps (dpkg-dev), lintian,
+# hardening-check (devscripts) and appstreamcli (appstream) for the Debian package.
+PACKAGE_PACKAGES=("${RUN_PACKAGES[@]}" g++-mingw-w64-i686 binutils-mingw-w64-i686 zip lintian
+                  devscripts appstream)
