@@ -56,8 +56,10 @@ ensure_i386_wine() {
 # What building and running the Linux program needs.
 # The glyph tables are generated at build time from console-data's and console-setup-linux's
 # PSF fonts by a Python script; the icons from the SVG by rsvg-convert and icotool.
+# The linux preset takes Debian's hardening flags from dpkg-buildflags (dpkg-dev).
 RUN_PACKAGES=(g++ cmake ninja-build pkg-config python3 freeglut3-dev libgl-dev libglu1-mesa-dev
-              libx11-dev x11-utils console-data console-setup-linux librsvg2-bin icoutils)
+              libx11-dev x11-utils console-data console-setup-linux librsvg2-bin icoutils
+              dpkg-dev)
 
 # What the whole test suite needs on top: test and benchmark libraries, sanitizer and fuzzer
 # run-times, the Windows cross-compilers, Wine, a virtual X server, the tools that make and read
@@ -68,9 +70,10 @@ RUN_PACKAGES=(g++ cmake ninja-build pkg-config python3 freeglut3-dev libgl-dev l
 TEST_PACKAGES=("${RUN_PACKAGES[@]}" googletest libgtest-dev libbenchmark-dev clang
                libclang-rt-14-dev clang-format g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine
                wine64 xvfb xauth xdotool x11-apps imagemagick attr dosfstools mtools valgrind
-               dpkg-dev lintian zip liblnk-utils)
+               lintian zip devscripts appstream liblnk-utils)
 
-# What the releases need: the 32-bit cross-compiler and zip for the Windows zip; the Linux build,
-# dpkg-shlibdeps (dpkg-dev) and lintian for the Debian package.
-PACKAGE_PACKAGES=("${RUN_PACKAGES[@]}" g++-mingw-w64-i686 binutils-mingw-w64-i686 zip dpkg-dev
-                  lintian)
+# What the releases need: the 32-bit cross-compiler, its binutils (objcopy splits off the debug
+# information) and zip for the Windows zip; the Linux build, dpkg-shlibdeps (dpkg-dev), lintian,
+# hardening-check (devscripts) and appstreamcli (appstream) for the Debian package.
+PACKAGE_PACKAGES=("${RUN_PACKAGES[@]}" g++-mingw-w64-i686 binutils-mingw-w64-i686 zip lintian
+                  devscripts appstream)

@@ -3,7 +3,7 @@
 # sources: objdump lists the icon group (0x0e), version (0x10) and manifest (0x18) types; the
 # icons are the four sizes drawn from packaging/unveilo.svg, in the group freeglut takes the
 # window's icon from (GLUT_ICON); the manifest is the configured one; the version strings carry
-# the project's version and the copyright line the program's banner prints.
+# the project's version, the copyright line the program's banner prints and the licence.
 #
 # Usage: windows_resources_check.sh PROGRAM.exe BUILD-DIR   (BUILD-DIR holds icons/, resources/)
 set -euo pipefail
@@ -47,6 +47,9 @@ done
 
 version=$(sed -n 's/^project(unveilo VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
 copyright=$(sed -n 's/.*lit("\(Copyright [^"]*\)").*/\1/p' "$root/app/main.cpp")
+license=$(sed -n 's/^set(UNVEILO_LICENSE \([^)]*\))$/\1/p' "$root/CMakeLists.txt")
+license_words=$(sed -n 's/^set(UNVEILO_LICENSE_WORDS "\(.*\)")$/\1/p' "$root/CMakeLists.txt")
+[ -n "$license" ] && [ -n "$license_words" ] || fail "no licence in CMakeLists.txt"
 wrestool -x --raw -t 16 -n 1 "$exe" >"$work/version.bin"
 # VS_VERSIONINFO: nested blocks of (length, value length, type, UTF-16 key, padding to 4 bytes,
 # value, padding, children); the strings of StringFileInfo printed as key=value.
@@ -74,9 +77,11 @@ def block(offset, depth):
 block(0, 0)
 PYTHON
 for line in "ProductName=Unveilo" "CompanyName=Unveilo" "FileVersion=$version" \
-    "ProductVersion=$version" "LegalCopyright=$copyright" "OriginalFilename=unveilo.exe"; do
+    "ProductVersion=$version" "LegalCopyright=$copyright; licensed under the $license_words" \
+    "OriginalFilename=unveilo.exe"; do
     grep -qxF "$line" "$work/version.txt" || fail "version information lacks '$line'"
 done
 grep -q '^FileDescription=Unveilo' "$work/version.txt" || fail "no FileDescription"
+grep -q "^Comments=Free software ($license)" "$work/version.txt" || fail "no licence in Comments"
 echo "$exe: icon group GLUT_ICON (16 32 48 256), manifest, version $version," \
     "'$copyright': ok"

@@ -1,9 +1,12 @@
 #include "runtime/base/control.h"
 
+#include "runtime/base/event.h"
 #include "runtime/platform/platform.h"
 
 // The handshakes below are polled with short sleeps rather than waited on: the display thread
 // paces itself with sleeps anyway, and a waiting program thread costs nothing while it sleeps.
+// A display thread in the exit sequence grants nothing more, so the poll parks on a stop
+// request.
 std::atomic<int32_t> display_auto{1};
 std::atomic<int32_t> screen_lock{0};
 std::atomic<int32_t> window_hidden{0};
@@ -23,7 +26,10 @@ void screen_lock_acquire() {
     int32_t idle = 0;
     screen_lock.compare_exchange_strong(idle, 1, std::memory_order_relaxed);
     // Acquire: the composer's reads of the old pages are over once it has granted the lock.
-    while (screen_lock.load(std::memory_order_acquire) != 2) platform_sleep_ms(0);
+    while (screen_lock.load(std::memory_order_acquire) != 2) {
+        program_park_on_stop();
+        platform_sleep_ms(0);
+    }
     compose_previous_valid.store(0, std::memory_order_relaxed);
 }
 

@@ -34,6 +34,10 @@ void event_poll(uint32_t line) {
 // run-time does not offer; with no trap table there is nothing to walk.
 void event_trap_dispatch() {}
 
+void program_park_on_stop() {
+    if (run_state.stop_requested.load(std::memory_order_relaxed) != 0) program_park();
+}
+
 void program_park() {
     // Release: the display thread, seeing this bit with acquire, may exit the process with
     // everything this thread stored before (the end request, the exit code) in view.

@@ -12,3 +12,7 @@ void event_trap_dispatch();
 
 // Parks the program thread for good; the display thread ends the process.
 [[noreturn]] void program_park();
+
+// Parks the program thread if the exit sequence has asked it to stop. For the waits on an answer
+// from the display or window thread: those stop answering once the exit sequence has begun.
+void program_park_on_stop();

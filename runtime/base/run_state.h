@@ -35,5 +35,10 @@ struct RunState {
 
 extern RunState run_state;
 
+// The longest any wait of the run-time sleeps before it looks at its run-state words again on its
+// own. The exit sequence wakes the waits at once; this bound is what still ends them when that
+// wake-up is missed, at the cost of four looks a second at an idle prompt.
+constexpr uint32_t WAIT_RECHECK_MS = 250;
+
 // Puts every flag back to zero; used by start-up and by test fixtures.
 void run_state_reset();

@@ -37,7 +37,6 @@ void program_thread_main(ProgramMain program) {
     // finds the former.
     run_state.stop_requested.store(1, std::memory_order_relaxed);
     run_state.event_pending.store(1, std::memory_order_release);
-    run_state.stop_requested.notify_all();
     keys_wake_waiters();
     while (run_state.parked_threads.load(std::memory_order_acquire) != 3) platform_sleep_ms(16);
     // No file or connection can be open: nothing to close.
@@ -60,9 +59,14 @@ void bios_ticks_update() {
 void timer_thread_main() {
     platform_thread_name("timer");
     // Timer traps would need a thousand checks a second here; with no trap that can be armed
-    // the thread only has to notice the stop request.
-    while (run_state.stop_requested.load(std::memory_order_acquire) == 0)
-        run_state.stop_requested.wait(0, std::memory_order_acquire);
+    // the thread only has to notice the stop request. It sleeps on the key waits' wake-up
+    // signal, which the exit sequence sends (a key press wakes it too, and it only looks), and
+    // looks on its own every WAIT_RECHECK_MS in case that wake-up is missed.
+    for (;;) {
+        uint32_t seen = key_event_sequence_now();
+        if (run_state.stop_requested.load(std::memory_order_acquire) != 0) break;
+        key_event_wait(seen, WAIT_RECHECK_MS);
+    }
     run_state.parked_threads.fetch_or(2, std::memory_order_release);
 }
 

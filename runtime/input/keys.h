@@ -180,8 +180,8 @@ bool mouse_message_next(MouseMessage& message);
 // missed.
 uint32_t key_event_sequence_now();
 // Sleeps until the sequence differs from `seen` or `timeout_ms` has passed; true if it moved.
-// KEY_WAIT_UNTIMED sleeps until it moves, however long that takes.
-constexpr uint32_t KEY_WAIT_UNTIMED = UINT32_MAX;
+// Never longer than WAIT_RECHECK_MS (run_state.h), so that a waiter whose wake-up went missing
+// still looks at its run-state words again.
 bool key_event_wait(uint32_t seen, uint32_t timeout_ms);
 // Wakes every key wait at once. The exit sequence calls it after setting stop_requested.
 void keys_wake_waiters();

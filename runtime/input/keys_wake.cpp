@@ -1,9 +1,11 @@
 // The signal the program thread's key waits sleep on. Guarantees that a press between a waiter's
 // test of its condition and its sleep is not missed: the waiter reads the sequence first and
 // sleeps only while it has not moved.
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 
+#include "runtime/base/run_state.h"
 #include "runtime/input/key_layer.h"
 
 namespace {
@@ -30,11 +32,8 @@ uint32_t key_event_sequence_now() {
 bool key_event_wait(uint32_t seen, uint32_t timeout_ms) {
     std::unique_lock<std::mutex> guard(wake_lock);
     auto moved = [seen] { return key_event_sequence.load(std::memory_order_acquire) != seen; };
-    if (timeout_ms == KEY_WAIT_UNTIMED) {
-        wake_signal.wait(guard, moved);
-        return true;
-    }
-    return wake_signal.wait_for(guard, std::chrono::milliseconds(timeout_ms), moved);
+    uint32_t delay_ms = std::min(timeout_ms, WAIT_RECHECK_MS);
+    return wake_signal.wait_for(guard, std::chrono::milliseconds(delay_ms), moved);
 }
 
 void keys_wake_waiters() {

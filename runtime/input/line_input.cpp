@@ -6,6 +6,7 @@
 
 #include "runtime/base/control.h"
 #include "runtime/base/error.h"
+#include "runtime/base/event.h"
 #include "runtime/base/run_state.h"
 #include "runtime/base/wake.h"
 #include "runtime/input/detail.h"
@@ -114,11 +115,11 @@ int32_t next_key(LineInput& in) {
         if (in.literal) {
             platform_sleep_ms(LITERAL_POLL_MS);
         } else {
-            // Only a key or a stop request ends the wait, and both move the sequence: every
-            // press signals it (key_down), and the exit sequence calls keys_wake_waiters after
-            // setting stop_requested. So the prompt sleeps until one of them comes, without a
-            // look of its own every so often.
-            key_event_wait(seen, KEY_WAIT_UNTIMED);
+            // Only a key or a stop request ends the wait. Both normally move the sequence (every
+            // press signals it, and the exit sequence calls keys_wake_waiters after setting
+            // stop_requested), so the prompt sleeps until one comes; the bounded sleep makes it
+            // look again on its own should a stop request arrive without that wake-up.
+            key_event_wait(seen, WAIT_RECHECK_MS);
         }
     }
 }
@@ -200,7 +201,10 @@ void finish(LineInput& in, int32_t end_line) {
         if (display_thread_running.load(std::memory_order_acquire) != 0) {
             // One last frame with the finished line, then the program displays on its own again.
             display_auto.store(-1, std::memory_order_release);
-            while (display_auto.load(std::memory_order_acquire) != 0) platform_sleep_ms(1);
+            while (display_auto.load(std::memory_order_acquire) != 0) {
+                program_park_on_stop(); // a display thread in the exit sequence never answers
+                platform_sleep_ms(1);
+            }
         } else {
             display_auto.store(0, std::memory_order_relaxed); // nobody composes to answer
         }

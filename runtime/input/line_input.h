@@ -13,7 +13,7 @@
 //     frame_statement(mark, 18);
 //
 // While the user thinks, the statement sleeps on the key layer's wake-up signal (a key press, or
-// keys_wake_waiters after a stop request), looking on its own only every 50 ms; with
+// keys_wake_waiters after a stop request), looking on its own every WAIT_RECHECK_MS; with
 // UNVEILO_LITERAL_SPIN=1 it polls every 10 ms instead, as the waits of wait.h do.
 //
 // The variable tables are process-wide and keep their entries until they are set again, so a

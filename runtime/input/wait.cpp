@@ -23,6 +23,7 @@ constexpr uint32_t LITERAL_SLEEP_STEP_MS = 9;
 // poll must still run now and then (a timer trap, a pause), and a wake-up that nobody sends
 // (an exit sequence that does not call keys_wake_waiters) must not hang the program thread.
 constexpr uint32_t WAKE_SAFETY_MS = 50;
+static_assert(WAKE_SAFETY_MS <= WAIT_RECHECK_MS);
 
 // -1 until the first wait reads UNVEILO_LITERAL_SPIN, then 0 (wake-up signal) or 1 (polling).
 // Program thread, and tests before they start threads.
@@ -130,9 +131,10 @@ void inkey_wait_new(int32_t mark) {
     for (;;) {
         uint32_t seen = key_event_sequence_now();
         if (literal) platform_sleep_ms(0);
-        if (stop_requested()) program_park();
+        program_park_on_stop();
         if (take_one_key(mark)) return;
-        // As the input statement: a key or the exit sequence's wake-up ends it, nothing else.
-        if (!literal) key_event_wait(seen, KEY_WAIT_UNTIMED);
+        // As the input statement: a key or the exit sequence's wake-up ends it, and a look every
+        // WAIT_RECHECK_MS finds a stop request whose wake-up went missing.
+        if (!literal) key_event_wait(seen, WAIT_RECHECK_MS);
     }
 }

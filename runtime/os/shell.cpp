@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "runtime/base/error.h"
+#include "runtime/base/event.h"
 #include "runtime/base/run_state.h"
 #include "runtime/os/control.h"
 #include "runtime/os/detail.h"
@@ -91,14 +92,22 @@ int32_t leave_fullscreen() {
     int32_t mode = os_fullscreen_mode().load(std::memory_order_acquire);
     if (mode == 0) return 0;
     os_fullscreen_request().store(0, std::memory_order_release);
-    while (os_fullscreen_mode().load(std::memory_order_acquire) != 0) platform_sleep_ms(0);
+    // The window thread answers; once the exit sequence has begun the process may end before it
+    // does, so the poll parks on a stop request.
+    while (os_fullscreen_mode().load(std::memory_order_acquire) != 0) {
+        program_park_on_stop();
+        platform_sleep_ms(0);
+    }
     return mode;
 }
 
 void restore_fullscreen(int32_t mode) {
     if (mode == 0) return;
     os_fullscreen_request().store(mode, std::memory_order_release);
-    while (os_fullscreen_mode().load(std::memory_order_acquire) == 0) platform_sleep_ms(0);
+    while (os_fullscreen_mode().load(std::memory_order_acquire) == 0) {
+        program_park_on_stop();
+        platform_sleep_ms(0);
+    }
 }
 
 // `work` becomes `length` bytes of `source`'s work string from `start` (0-based), plus a zero
