@@ -9,7 +9,7 @@
 
 # The programs of the package, side by side in /usr/lib/unveilo. A new program is one more name
 # here: it is built with the package, installed and stripped like the others.
-set(UNVEILO_PACKAGE_PROGRAMS unveilo unveilo-cmd)
+set(UNVEILO_PACKAGE_PROGRAMS unveilo unveilo-clean unveilo-cmd)
 
 set(UNVEILO_DEBIAN_REVISION 1)
 set(UNVEILO_DEBIAN_VERSION ${PROJECT_VERSION}-${UNVEILO_DEBIAN_REVISION})
@@ -37,16 +37,20 @@ set(UNVEILO_METAINFO ${debian_dir}/${UNVEILO_APPSTREAM_ID}.metainfo.xml)
 configure_file(${CMAKE_SOURCE_DIR}/packaging/linux/changelog ${debian_dir}/changelog.Debian @ONLY)
 configure_file(${CMAKE_SOURCE_DIR}/packaging/linux/copyright ${debian_dir}/copyright @ONLY)
 configure_file(${CMAKE_SOURCE_DIR}/packaging/linux/unveilo.1 ${debian_dir}/unveilo.1 @ONLY)
+configure_file(${CMAKE_SOURCE_DIR}/packaging/linux/unveilo-clean.1 ${debian_dir}/unveilo-clean.1
+               @ONLY)
 configure_file(${CMAKE_SOURCE_DIR}/packaging/linux/unveilo.desktop ${debian_dir}/unveilo.desktop
                @ONLY)
 configure_file(${CMAKE_SOURCE_DIR}/packaging/linux/unveilo.metainfo.xml ${UNVEILO_METAINFO} @ONLY)
 
 # Debian compresses documentation with gzip -9, without name or date in the header (-n).
-set(debian_compressed ${debian_dir}/changelog.Debian.gz ${debian_dir}/unveilo.1.gz)
+set(debian_compressed ${debian_dir}/changelog.Debian.gz ${debian_dir}/unveilo.1.gz
+    ${debian_dir}/unveilo-clean.1.gz)
 add_custom_command(
     OUTPUT ${debian_compressed}
     COMMAND gzip -9nkf ${debian_dir}/changelog.Debian ${debian_dir}/unveilo.1
-    DEPENDS ${debian_dir}/changelog.Debian ${debian_dir}/unveilo.1
+            ${debian_dir}/unveilo-clean.1
+    DEPENDS ${debian_dir}/changelog.Debian ${debian_dir}/unveilo.1 ${debian_dir}/unveilo-clean.1
     COMMENT "Compressing the changelog and the man page"
     VERBATIM)
 add_custom_target(unveilo_debian_files ALL DEPENDS ${debian_compressed})
@@ -60,9 +64,12 @@ add_dependencies(unveilo_package ${UNVEILO_PACKAGE_PROGRAMS} unveilo_icons)
 cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL install TARGETS ${UNVEILO_PACKAGE_PROGRAMS}
                RUNTIME DESTINATION ${UNVEILO_LIB_DIR})
 install(FILES ${CMAKE_SOURCE_DIR}/datafile.dat DESTINATION ${UNVEILO_LIB_DIR})
-# A relative link, so that the tree works wherever it is unpacked.
-file(CREATE_LINK ../${UNVEILO_LIB_DIR}/unveilo ${debian_dir}/unveilo-link SYMBOLIC)
-install(FILES ${debian_dir}/unveilo-link DESTINATION bin RENAME unveilo)
+# Relative links, so that the tree works wherever it is unpacked: the tool for the menu and the
+# terminal, and the clean-up for cleaning a mounted stick from a terminal.
+foreach(program unveilo unveilo-clean)
+    file(CREATE_LINK ../${UNVEILO_LIB_DIR}/${program} ${debian_dir}/${program}-link SYMBOLIC)
+    install(FILES ${debian_dir}/${program}-link DESTINATION bin RENAME ${program})
+endforeach()
 install(FILES ${debian_dir}/unveilo.desktop DESTINATION share/applications)
 install(FILES ${UNVEILO_METAINFO} DESTINATION share/metainfo)
 foreach(size IN LISTS UNVEILO_ICON_SIZES)
@@ -70,7 +77,7 @@ foreach(size IN LISTS UNVEILO_ICON_SIZES)
             DESTINATION share/icons/hicolor/${size}x${size}/apps RENAME unveilo.png)
 endforeach()
 install(FILES ${UNVEILO_ICON_SVG} DESTINATION share/icons/hicolor/scalable/apps)
-install(FILES ${debian_dir}/unveilo.1.gz DESTINATION share/man/man1)
+install(FILES ${debian_dir}/unveilo.1.gz ${debian_dir}/unveilo-clean.1.gz DESTINATION share/man/man1)
 install(FILES ${debian_dir}/copyright ${debian_dir}/changelog.Debian.gz
         DESTINATION ${UNVEILO_DOC_DIR})
 

@@ -25,7 +25,7 @@ ensure_packages "${PACKAGE_PACKAGES[@]}"
 
 # The programs of the zip, built by the windows-x86 preset and shipped side by side as
 # <name>.exe. A new program is one more name here. (The package's list is in cmake/debian.cmake.)
-zip_programs=(unveilo)
+zip_programs=(unveilo unveilo-clean)
 
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
 version=$(sed -n 's/^project(unveilo VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)

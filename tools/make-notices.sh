@@ -57,7 +57,7 @@ heading. The source code of this release is unveilo-$version.tar.gz, published b
 zip.
 EOF
 
-    heading "1. freeglut (the window, its events and the OpenGL context)"
+    heading "1. freeglut (in unveilo.exe: the window, its events and the OpenGL context)"
     printf 'From: COPYING in %s (Debian source package freeglut)\n\n' "$(basename "$orig")"
     printf '%s\n' "$freeglut_copying"
 
@@ -75,7 +75,7 @@ EOF
     printf '\n'
     excerpt "$gcc" '^GCC RUNTIME LIBRARY EXCEPTION$' '^requirements of the license of GCC\.$'
 
-    heading "4. The console fonts of the text screen's glyphs"
+    heading "4. The console fonts of the text screen's glyphs (in unveilo.exe)"
     printf 'The 8x16 glyphs come from default8x16.psf.gz of the Debian package console-data,\n'
     printf 'the 8x8 glyphs from Uni2-VGA8.psf.gz of the Debian package console-setup-linux.\n'
     printf '\nFrom: %s (console-data %s), whole:\n\n' "$fonts_16" "$(package_version console-data)"
