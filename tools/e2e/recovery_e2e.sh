@@ -49,7 +49,19 @@ start_program() { # [program]
     fi
     program_pid=$!
     pids+=("$program_pid")
-    x11_find_window "$title" || fail "the window never appeared"
+    if ! x11_find_window "$title"; then
+        # What the program was doing instead, thread by thread, for whoever reads the log.
+        if kill -0 "$program_pid" 2>/dev/null; then
+            for task in /proc/"$program_pid"/task/*; do
+                echo "  thread $(cat "$task/comm" 2>/dev/null): $(grep '^State' "$task/status" 2>/dev/null)" \
+                    "in $(cat "$task/wchan" 2>/dev/null)" >&2
+            done
+        else
+            wait "$program_pid" && status=0 || status=$?
+            echo "  the program had ended with status $status" >&2
+        fi
+        fail "the window never appeared"
+    fi
     x11_wait_for_size
 }
 

@@ -10,19 +10,23 @@ x11_cleanup() {
 }
 trap x11_cleanup EXIT
 
-# Starts Xvfb on the first free display number from $1 on and exports DISPLAY.
+# Starts an Xvfb of its own and exports DISPLAY. Xvfb picks a free display number itself and
+# writes it to the descriptor given: two scripts that looked for a free number at the same moment
+# would pick the same one, and the one whose server lost would run its windows on the other's
+# display until that script ended and took the display with it. ($1, a first number to try, is
+# kept for the callers; Xvfb's own choice replaces it.)
 x11_start() {
-    local n display=
-    for n in $(seq "$1" $(($1 + 50))); do
-        if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then
-            display=":$n"
-            break
-        fi
+    local display_file=$work/xvfb-display xvfb_pid
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
+    xvfb_pid=$!
+    pids+=("$xvfb_pid")
+    for _ in $(seq 100); do
+        [ -s "$display_file" ] && break
+        kill -0 "$xvfb_pid" 2>/dev/null || { echo "Xvfb did not start" >&2; return 1; }
+        sleep 0.1
     done
-    [ -n "$display" ] || { echo "no free X display number" >&2; return 1; }
-    Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-    pids+=($!)
-    export DISPLAY=$display
+    [ -s "$display_file" ] || { echo "Xvfb chose no display" >&2; return 1; }
+    export DISPLAY=":$(head -n 1 "$display_file")"
     for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && return 0; sleep 0.1; done
     echo "Xvfb did not start" >&2
     return 1
