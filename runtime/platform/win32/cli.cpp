@@ -46,9 +46,11 @@ void cli_hold(int seconds, std::string_view message, std::string_view title) {
     if (seconds <= 0 || in == nullptr || in == INVALID_HANDLE_VALUE || !GetConsoleMode(in, &mode))
         return;
     cli_write(message);
+    // Keys pressed while the work ran are not an answer to this message. The title changes only
+    // after they are gone, so that whoever waits for it knows that a key now counts.
+    FlushConsoleInputBuffer(in);
     const std::u16string units = utf8_to_utf16(title);
     SetConsoleTitleW(std::wstring(units.begin(), units.end()).c_str());
-    FlushConsoleInputBuffer(in);
     const ULONGLONG deadline = GetTickCount64() + ULONGLONG(seconds) * 1000;
     for (;;) {
         const ULONGLONG now = GetTickCount64();
