@@ -80,7 +80,8 @@ trap 'exit 130' INT TERM
 if [ -z "${DISPLAY:-}" ]; then
     # Xvfb picks a free display number itself and writes it to the descriptor given.
     display_file=$prefix/display
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" 2>/dev/null &
+    # -noreset: a server that resets when its last client leaves refuses connections meanwhile.
+    Xvfb -displayfd 3 -noreset -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" 2>/dev/null &
     xvfb_pid=$!
     for _ in $(seq 100); do
         [ -s "$display_file" ] && break

@@ -60,6 +60,7 @@ start_program() { # [program]
             wait "$program_pid" && status=0 || status=$?
             echo "  the program had ended with status $status" >&2
         fi
+        x11_server_gone >&2
         fail "the window never appeared"
     fi
     x11_wait_for_size

@@ -14,10 +14,13 @@ trap x11_cleanup EXIT
 # writes it to the descriptor given: two scripts that looked for a free number at the same moment
 # would pick the same one, and the one whose server lost would run its windows on the other's
 # display until that script ended and took the display with it. ($1, a first number to try, is
-# kept for the callers; Xvfb's own choice replaces it.)
+# kept for the callers; Xvfb's own choice replaces it.) -noreset: by default the server resets
+# when its last client leaves, and a program started in that moment (the next run of a test, right
+# after the last one ended) cannot open the display.
 x11_start() {
     local display_file=$work/xvfb-display xvfb_pid
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
+    Xvfb -displayfd 3 -noreset -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" \
+        >"$work/xvfb.log" 2>&1 &
     xvfb_pid=$!
     pids+=("$xvfb_pid")
     for _ in $(seq 100); do
@@ -27,9 +30,17 @@ x11_start() {
     done
     [ -s "$display_file" ] || { echo "Xvfb chose no display" >&2; return 1; }
     export DISPLAY=":$(head -n 1 "$display_file")"
+    x11_server_pid=$xvfb_pid
     for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && return 0; sleep 0.1; done
     echo "Xvfb did not start" >&2
     return 1
+}
+
+# Empty while the X server runs; otherwise a line saying that it ended, and its last words.
+x11_server_gone() {
+    kill -0 "$x11_server_pid" 2>/dev/null && return 0
+    echo "the X server (Xvfb, pid $x11_server_pid) has ended; its log ends:"
+    tail -n 15 "$work/xvfb.log"
 }
 
 # Sets `window` to the first window titled exactly $1, waiting up to a minute (Wine starts slowly).
