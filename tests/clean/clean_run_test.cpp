@@ -46,10 +46,10 @@ void write(const fs::path& path, const std::string& contents) {
 }
 
 std::string runner_shortcut(const std::string& arguments) {
-    lnk_writer::Spec spec;
-    spec.link_info = lnk_writer::local_target("C:\\Windows\\System32\\cmd.exe", 3);
-    spec.arguments = utf8_to_utf16(arguments);
-    const lnk_writer::Bytes bytes = lnk_writer::write(spec).bytes;
+    lnk_writer::Layout layout;
+    layout.link_info = lnk_writer::local_target("C:\\Windows\\System32\\cmd.exe", 3);
+    layout.arguments = utf8_to_utf16(arguments);
+    const lnk_writer::Bytes bytes = lnk_writer::write(layout).bytes;
     return std::string(bytes.begin(), bytes.end());
 }
 

@@ -17,7 +17,7 @@ LnkStatus read(const Bytes& bytes, ShellLink& link) {
 // field the reader reports.
 struct ReadCase {
     const char* what;
-    std::function<Spec()> spec;
+    std::function<Layout()> layout;
     std::string id_list_path;
     uint32_t id_list_items;
     std::string link_info_path;
@@ -36,7 +36,7 @@ std::vector<Bytes> system32(const std::string& short_name, const std::u16string&
 const ReadCase READ_CASES[] = {
     {"vbs worm: cmd starts the script and opens the folder",
      [] {
-         Spec s;
+         Layout s;
          s.id_items = system32("cmd.exe", u"cmd.exe");
          s.link_info = local_target("C:\\Windows\\System32\\cmd.exe", LNK_DRIVE_FIXED);
          s.relative_path = u"..\\..\\..\\Windows\\System32\\cmd.exe";
@@ -53,7 +53,7 @@ const ReadCase READ_CASES[] = {
      ""},
     {"andromeda: rundll32 through the environment block, named after the drive",
      [] {
-         Spec s;
+         Layout s;
          s.id_items = system32("rundll32.exe", u"rundll32.exe");
          s.arguments = u"~$W1A2B.FAT32,_WinMainA@16";
          s.environment = u"%windir%\\system32\\rundll32.exe";
@@ -67,7 +67,7 @@ const ReadCase READ_CASES[] = {
      "%windir%\\system32\\rundll32.exe", "%SystemRoot%\\system32\\SHELL32.dll"},
     {"a program in the stick's blank-named hiding folder, removable drive with a label",
      [] {
-         Spec s;
+         Layout s;
          s.id_items =
              std::vector<Bytes>{my_computer(), volume("E:\\"), file_entry("A0~1", u"\u00A0", true),
                                 file_entry("EXE~1.EXE", u" .exe")};
@@ -79,7 +79,7 @@ const ReadCase READ_CASES[] = {
      ".\\\u00A0\\ .exe", "", "", "", "", ""},
     {"names outside ANSI: Unicode long names, LinkInfo paths and label",
      [] {
-         Spec s;
+         Layout s;
          s.id_items =
              std::vector<Bytes>{my_computer(), volume("E:\\"), file_entry("9D2F~1", u"Фото", true),
                                 file_entry("B7E1~1.EXE", u"Отчёт ΑΒΓ 𝄞.exe")};
@@ -96,7 +96,7 @@ const ReadCase READ_CASES[] = {
      "", "E:\\Фото", "", "", "", ""},
     {"a drive item without the This PC root, older extension block versions",
      [] {
-         Spec s;
+         Layout s;
          s.id_items = std::vector<Bytes>{volume("E:\\"), file_entry("DIR~1", u"dir one", true, 3),
                                          file_entry("DIR~2", u"dir two", true, 7),
                                          file_entry("LONGNA~1.VBS", u"long name.vbs", false, 8)};
@@ -106,7 +106,7 @@ const ReadCase READ_CASES[] = {
      ""},
     {"a share: the network name joined with the suffix",
      [] {
-         Spec s;
+         Layout s;
          LinkInfoSpec info;
          info.suffix = "tools\\run.exe";
          info.net_name = "\\\\SERVER\\share";
@@ -117,7 +117,7 @@ const ReadCase READ_CASES[] = {
      "", 0, "", "\\\\SERVER\\share\\tools\\run.exe", LNK_DRIVE_UNKNOWN, "", "", "", "", "", "", ""},
     {"ANSI strings are read as Windows-1252",
      [] {
-         Spec s;
+         Layout s;
          s.unicode = false;
          s.relative_path = u".\\caf\u00e9.vbs";
          s.arguments = u"\u0080 \u00ff";
@@ -126,7 +126,7 @@ const ReadCase READ_CASES[] = {
      "", 0, "", "", LNK_DRIVE_UNKNOWN, "", ".\\café.vbs", "", "€ ÿ", "", "", ""},
     {"a root item other than This PC names no path",
      [] {
-         Spec s;
+         Layout s;
          Bytes control_panel = my_computer();
          control_panel[4] = 0x21; // 21EC2020-...
          s.id_items = std::vector<Bytes>{control_panel, file_entry("X", u"x")};
@@ -135,14 +135,14 @@ const ReadCase READ_CASES[] = {
      "", 2, "", "", LNK_DRIVE_UNKNOWN, "", "", "", "", "", "", ""},
     {"a NUL inside a counted string ends what the shell passes on",
      [] {
-         Spec s;
+         Layout s;
          s.arguments = std::u16string(u"/c start a.vbs") + char16_t(0) + u"& hidden";
          return s;
      },
      "", 0, "", "", LNK_DRIVE_UNKNOWN, "", "", "", "/c start a.vbs", "", "", ""},
     {"unknown extra blocks before the environment block are skipped",
      [] {
-         Spec s;
+         Layout s;
          Bytes tracker(0x60, 0);
          put_at32(tracker, 0, 0x60);
          put_at32(tracker, 4, 0xA0000003);
@@ -160,8 +160,8 @@ const ReadCase READ_CASES[] = {
 TEST(lnk_read, reads_every_field_of_windows_written_shortcuts) {
     for (const ReadCase& c : READ_CASES) {
         SCOPED_TRACE(c.what);
-        const Spec spec = c.spec();
-        const Image image = write(spec);
+        const Layout layout = c.layout();
+        const Image image = write(layout);
         ShellLink link;
         ASSERT_EQ(read(image.bytes, link), LnkStatus::ok);
         EXPECT_EQ(link.id_list_path, c.id_list_path);
@@ -176,18 +176,18 @@ TEST(lnk_read, reads_every_field_of_windows_written_shortcuts) {
         EXPECT_EQ(link.icon_location, c.icon_location);
         EXPECT_EQ(link.environment_target, c.environment_target);
         EXPECT_EQ(link.icon_environment, c.icon_environment);
-        EXPECT_EQ(link.icon_index, spec.icon_index);
-        EXPECT_EQ(link.show_command, spec.show_command);
-        EXPECT_EQ(link.file_attributes, spec.file_attributes);
+        EXPECT_EQ(link.icon_index, layout.icon_index);
+        EXPECT_EQ(link.show_command, layout.show_command);
+        EXPECT_EQ(link.file_attributes, layout.file_attributes);
         EXPECT_FALSE(link.extra_data_cut);
-        if (spec.link_info && spec.link_info->volume) {
-            EXPECT_EQ(link.drive_serial, spec.link_info->serial);
+        if (layout.link_info && layout.link_info->volume) {
+            EXPECT_EQ(link.drive_serial, layout.link_info->serial);
         }
     }
 }
 
-Spec full_spec() {
-    Spec s;
+Layout full_layout() {
+    Layout s;
     s.id_items = std::vector<Bytes>{my_computer(), volume("E:\\"),
                                     file_entry("WINDOW~1", u"WindowsServices", true),
                                     file_entry("HELPER~1.VBS", u"helper.vbs")};
@@ -204,7 +204,7 @@ Spec full_spec() {
 // A shortcut cut anywhere fails cleanly before its extra data and is read, marked as cut, inside
 // it; the result is never half filled.
 TEST(lnk_read, every_prefix_of_a_shortcut_fails_cleanly_or_is_marked_cut) {
-    const Image image = write(full_spec());
+    const Image image = write(full_layout());
     ShellLink whole;
     ASSERT_EQ(read(image.bytes, whole), LnkStatus::ok);
     ASSERT_FALSE(whole.extra_data_cut);
@@ -250,7 +250,7 @@ uint32_t get32(const Bytes& bytes, size_t at) {
            uint32_t(bytes[at + 3]) << 24;
 }
 
-// Offsets inside the full spec's LinkInfo.
+// Offsets inside the full layout's LinkInfo.
 size_t volume_id(const Image& i) {
     return i.link_info + get32(i.bytes, i.link_info + 12);
 }
@@ -305,7 +305,7 @@ const Corruption CORRUPTIONS[] = {
 };
 
 TEST(lnk_read, a_broken_size_or_offset_at_each_boundary_fails_cleanly) {
-    const Image image = write(full_spec());
+    const Image image = write(full_layout());
     for (const Corruption& c : CORRUPTIONS) {
         SCOPED_TRACE(c.what);
         Bytes bytes = image.bytes;
@@ -324,9 +324,9 @@ TEST(lnk_read, extra_data_that_does_not_fit_keeps_what_came_before) {
     } cases[] = {{"a size below a block header", 5}, {"a size past the end", 0x1000}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        Spec spec = full_spec();
-        spec.terminal_block = false;
-        Image image = write(spec);
+        Layout layout = full_layout();
+        layout.terminal_block = false;
+        Image image = write(layout);
         put32(image.bytes, c.block_size);
         put32(image.bytes, 0xA0000002);
         ShellLink link;
@@ -375,12 +375,12 @@ TEST(lnk_read, an_unreadable_shell_item_empties_the_path_only) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        Spec spec;
-        spec.id_items = c.items();
+        Layout layout;
+        layout.id_items = c.items();
         ShellLink link;
-        ASSERT_EQ(read(write(spec).bytes, link), LnkStatus::ok);
+        ASSERT_EQ(read(write(layout).bytes, link), LnkStatus::ok);
         EXPECT_EQ(link.id_list_path, c.path);
-        EXPECT_EQ(link.id_list_items, spec.id_items->size());
+        EXPECT_EQ(link.id_list_items, layout.id_items->size());
     }
 }
 

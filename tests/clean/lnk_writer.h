@@ -118,7 +118,7 @@ inline LinkInfoSpec local_target(const std::string& path, uint32_t drive_type = 
     return info;
 }
 
-struct Spec {
+struct Layout {
     uint32_t extra_flags = 0;
     uint32_t file_attributes = 0x20;
     int32_t icon_index = 0;
@@ -223,67 +223,68 @@ inline Bytes environment_block(uint32_t signature, const std::u16string& target)
     return out;
 }
 
-inline Image write(const Spec& spec) {
+inline Image write(const Layout& layout) {
     Image image;
     Bytes& out = image.bytes;
-    uint32_t flags = spec.extra_flags;
-    if (spec.id_items) flags |= 0x1;
-    if (spec.link_info) flags |= 0x2;
-    if (spec.name) flags |= 0x4;
-    if (spec.relative_path) flags |= 0x8;
-    if (spec.working_dir) flags |= 0x10;
-    if (spec.arguments) flags |= 0x20;
-    if (spec.icon_location) flags |= 0x40;
-    if (spec.unicode) flags |= 0x80;
-    if (spec.environment) flags |= 0x200;
-    if (spec.icon_environment) flags |= 0x4000;
+    uint32_t flags = layout.extra_flags;
+    if (layout.id_items) flags |= 0x1;
+    if (layout.link_info) flags |= 0x2;
+    if (layout.name) flags |= 0x4;
+    if (layout.relative_path) flags |= 0x8;
+    if (layout.working_dir) flags |= 0x10;
+    if (layout.arguments) flags |= 0x20;
+    if (layout.icon_location) flags |= 0x40;
+    if (layout.unicode) flags |= 0x80;
+    if (layout.environment) flags |= 0x200;
+    if (layout.icon_environment) flags |= 0x4000;
     put32(out, 0x4C);
     for (const uint8_t b : {0x01, 0x14, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00,
                             0x00, 0x00, 0x00, 0x46})
         out.push_back(b);
     put32(out, flags);
-    put32(out, spec.file_attributes);
+    put32(out, layout.file_attributes);
     for (int i = 0; i < 6; ++i) put32(out, 0x01D9ABCD); // three FILETIMEs
     put32(out, 1234);                                   // file size
-    put32(out, uint32_t(spec.icon_index));
-    put32(out, spec.show_command);
+    put32(out, uint32_t(layout.icon_index));
+    put32(out, layout.show_command);
     put16(out, 0), put16(out, 0), put32(out, 0), put32(out, 0);
 
     image.id_list = out.size();
-    if (spec.id_items) {
+    if (layout.id_items) {
         Bytes list;
-        for (const Bytes& one : *spec.id_items) list.insert(list.end(), one.begin(), one.end());
+        for (const Bytes& one : *layout.id_items) list.insert(list.end(), one.begin(), one.end());
         put16(list, 0);
         put16(out, uint32_t(list.size()));
         out.insert(out.end(), list.begin(), list.end());
     }
     image.link_info = out.size();
-    if (spec.link_info) {
-        const Bytes info = link_info_bytes(*spec.link_info);
+    if (layout.link_info) {
+        const Bytes info = link_info_bytes(*layout.link_info);
         out.insert(out.end(), info.begin(), info.end());
     }
     image.strings = out.size();
-    for (const auto* text : {&spec.name, &spec.relative_path, &spec.working_dir, &spec.arguments,
-                             &spec.icon_location}) {
+    for (const auto* text : {&layout.name, &layout.relative_path, &layout.working_dir,
+                             &layout.arguments, &layout.icon_location}) {
         if (!*text) continue;
         put16(out, uint32_t((*text)->size()));
-        if (spec.unicode) {
+        if (layout.unicode) {
             put_utf16(out, **text, false);
         } else {
             for (const char16_t unit : **text) out.push_back(uint8_t(unit));
         }
     }
     image.extra_data = out.size();
-    for (const Bytes& block : spec.other_blocks) out.insert(out.end(), block.begin(), block.end());
-    if (spec.environment) {
-        const Bytes block = environment_block(0xA0000001, *spec.environment);
+    for (const Bytes& block : layout.other_blocks)
+        out.insert(out.end(), block.begin(), block.end());
+    if (layout.environment) {
+        const Bytes block = environment_block(0xA0000001, *layout.environment);
         out.insert(out.end(), block.begin(), block.end());
     }
-    if (spec.icon_environment) {
-        const Bytes block = environment_block(0xA0000007, *spec.icon_environment);
+    if (layout.icon_environment) {
+        const Bytes block = environment_block(0xA0000007, *layout.icon_environment);
         out.insert(out.end(), block.begin(), block.end());
     }
-    if (spec.terminal_block) put32(out, 0);
+    if (layout.terminal_block) put32(out, 0);
     return image;
 }
 

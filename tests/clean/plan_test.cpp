@@ -18,17 +18,17 @@ std::u16string u16(const std::string& text) {
 // or, for a target starting with %, whose environment block does, with `arguments`.
 std::string shortcut(const std::string& target, const std::string& arguments = {},
                      const std::string& working_dir = {}) {
-    lnk_writer::Spec spec;
+    lnk_writer::Layout layout;
     if (target[0] == '%') {
-        spec.environment = u16(target);
+        layout.environment = u16(target);
     } else {
         const uint32_t drive_type = target.rfind("C:", 0) == 0 ? 3 : 2;
-        spec.link_info = lnk_writer::local_target(target, drive_type);
-        spec.link_info->local_base_unicode = u16(target);
+        layout.link_info = lnk_writer::local_target(target, drive_type);
+        layout.link_info->local_base_unicode = u16(target);
     }
-    if (!arguments.empty()) spec.arguments = u16(arguments);
-    if (!working_dir.empty()) spec.working_dir = u16(working_dir);
-    const lnk_writer::Bytes bytes = lnk_writer::write(spec).bytes;
+    if (!arguments.empty()) layout.arguments = u16(arguments);
+    if (!working_dir.empty()) layout.working_dir = u16(working_dir);
+    const lnk_writer::Bytes bytes = lnk_writer::write(layout).bytes;
     return std::string(bytes.begin(), bytes.end());
 }
 

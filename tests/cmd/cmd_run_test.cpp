@@ -222,7 +222,7 @@ class InfectedStick : public CmdAttrib {
         write_file(at("autorun.inf"), "[autorun]\r\nopen=wscript.exe x.vbs\r\n");
         write_file(at("x.vbs"), "CreateObject(\"WScript.Shell\")");
         write_file(at("Photos.lnk"), std::string("L\0\0\0\x01\x14\x02\0", 8) + "explorer");
-        lnk_writer::Spec stick;
+        lnk_writer::Layout stick;
         stick.link_info = lnk_writer::local_target("C:\\Windows\\System32\\cmd.exe", 3);
         stick.arguments = u"/c start x.vbs&start explorer Photos&exit";
         const lnk_writer::Bytes bytes = lnk_writer::write(stick).bytes;

@@ -86,18 +86,18 @@ std::string name_from(Input& in) {
 }
 
 std::string shortcut_from(Input& in) {
-    lnk_writer::Spec spec;
+    lnk_writer::Layout layout;
     std::string target = in.pick(PROGRAMS);
     target += name_from(in);
     std::string arguments;
     for (int i = in.byte() % 4; i > 0; --i) arguments += in.pick(COMMANDS) + name_from(in);
     if (target[0] == '%')
-        spec.environment = utf8_to_utf16(target);
+        layout.environment = utf8_to_utf16(target);
     else
-        spec.link_info = lnk_writer::local_target(target, in.byte() % 2 ? 2 : 3);
-    if (!arguments.empty()) spec.arguments = utf8_to_utf16(arguments);
-    if (in.byte() % 4 == 0) spec.working_dir = utf8_to_utf16(in.pick(PROGRAMS));
-    const lnk_writer::Bytes bytes = lnk_writer::write(spec).bytes;
+        layout.link_info = lnk_writer::local_target(target, in.byte() % 2 ? 2 : 3);
+    if (!arguments.empty()) layout.arguments = utf8_to_utf16(arguments);
+    if (in.byte() % 4 == 0) layout.working_dir = utf8_to_utf16(in.pick(PROGRAMS));
+    const lnk_writer::Bytes bytes = lnk_writer::write(layout).bytes;
     return std::string(bytes.begin(), bytes.end());
 }
 

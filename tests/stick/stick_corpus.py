@@ -226,20 +226,20 @@ def check_windows_shortcuts(work):
     bad = []
     for layout, _, _, entries in ALL_LAYOUTS:
         for entry in entries:
-            spec = entry[2] if len(entry) > 2 and isinstance(entry[2], dict) else None
-            if spec is None:
+            shape = entry[2] if len(entry) > 2 and isinstance(entry[2], dict) else None
+            if shape is None:
                 continue
-            status, fields = lnkinfo_fields(make_lnk.win_shortcut(**spec), work)
-            want = {"ID list path": spec["target"], "Local path": spec["target"],
-                    "Drive type": "%s (%d)" % ("Removable" if spec.get("drive_type") ==
+            status, fields = lnkinfo_fields(make_lnk.win_shortcut(**shape), work)
+            want = {"ID list path": shape["target"], "Local path": shape["target"],
+                    "Drive type": "%s (%d)" % ("Removable" if shape.get("drive_type") ==
                                                make_lnk.DRIVE_REMOVABLE else "Fixed",
-                                               spec.get("drive_type", make_lnk.DRIVE_FIXED)),
-                    "Volume label": spec.get("label", ""),
-                    "Command line arguments": spec.get("arguments"),
-                    "Working directory": spec.get("working_dir"),
-                    "Relative path": spec.get("relative_path"),
-                    "Icon location": spec.get("icon"),
-                    "Environment variables location": spec.get("env_target")}
+                                               shape.get("drive_type", make_lnk.DRIVE_FIXED)),
+                    "Volume label": shape.get("label", ""),
+                    "Command line arguments": shape.get("arguments"),
+                    "Working directory": shape.get("working_dir"),
+                    "Relative path": shape.get("relative_path"),
+                    "Icon location": shape.get("icon"),
+                    "Environment variables location": shape.get("env_target")}
             wrong = ["%s %r, not %r" % (k, fields.get(k), v) for k, v in want.items()
                      if fields.get(k) != v]
             if status != 0 or wrong:
