@@ -46,6 +46,11 @@ cmake --preset linux-fuzz >/dev/null
 cmake --build --preset linux-fuzz -j "$jobs" --target fuzz_targets
 ctest --preset linux-fuzz -R _smoke
 
+# The unit tests answer their own message boxes. Without a window manager Wine waits up to 2 s for
+# each dismissed box to be withdrawn, which cost over a minute per run; the unit tests need no
+# managed windows (the end-to-end tests, which drive the program as a user does, keep them).
+wine_unit_tests() { WINE_RUN_UNMANAGED=1 UNVEILO_TEST_DIALOG_ANSWER=ok tools/wine-run.sh "$@"; }
+
 step "windows-x64: unit tests and the demo's end-to-end test under Wine"
 cmake --preset windows-x64 >/dev/null
 cmake --build --preset windows-x64 -j "$jobs" --target unveilo_tests unveilo_demo unveilo \
@@ -56,12 +61,12 @@ cmake --preset windows-x86 >/dev/null
 x86_build_log=$(mktemp)
 cmake --build --preset windows-x86 -j 1 --target unveilo unveilo_tests >"$x86_build_log" 2>&1 &
 x86_build=$!
-UNVEILO_TEST_DIALOG_ANSWER=ok tools/wine-run.sh build/windows-x64/tests/unveilo_tests.exe
+wine_unit_tests build/windows-x64/tests/unveilo_tests.exe
 # The texts of 400 000 random numbers, folded into one digest per precision: the C libraries of
 # the two systems format numbers differently, and the run-time's own texts must not.
 number_digests() { "$@" --gtest_filter='str_format_*.random_*' | tr -d '\r' | grep 'texts digest'; }
 linux_digests=$(number_digests build/linux/tests/unveilo_tests)
-windows_digests=$(number_digests tools/wine-run.sh build/windows-x64/tests/unveilo_tests.exe)
+windows_digests=$(number_digests wine_unit_tests build/windows-x64/tests/unveilo_tests.exe)
 echo "$linux_digests"
 [ "$linux_digests" = "$windows_digests" ] ||
     { echo "number texts differ between Linux and Windows: $windows_digests" >&2; exit 1; }
@@ -75,7 +80,7 @@ tail -n 3 "$x86_build_log"
 # The stick corpus under Wine's cmd on a prefix drive, through the shipped unveilo-clean.exe where
 # 32-bit programs run, else through the x86-64 build of the same code.
 if ensure_i386_wine; then
-    UNVEILO_TEST_DIALOG_ANSWER=ok tools/wine-run.sh build/windows-x86/tests/unveilo_tests.exe
+    wine_unit_tests build/windows-x86/tests/unveilo_tests.exe
     tools/e2e/recovery_e2e.sh build/windows-x86/unveilo.exe build/linux/tools
     python3 tests/stick/stick_corpus.py --wine --clean build/windows-x86 --round-trip --full \
         --write-protected
@@ -94,7 +99,7 @@ tools/e2e/non_ansi_folder_e2e.sh build/windows-x64/unveilo.exe build/linux/tools
 non_ansi=$(mktemp -d)/Загрузки
 mkdir -p "$non_ansi"
 cp build/windows-x64/tests/unveilo_tests.exe "$non_ansi/"
-tools/wine-run.sh "$non_ansi/unveilo_tests.exe" \
+wine_unit_tests "$non_ansi/unveilo_tests.exe" \
     --gtest_filter='platform_enter_executable_directory.*:platform_directory_length.*'
 rm -rf "$(dirname "$non_ansi")"
 
