@@ -115,6 +115,9 @@ int runtime_main(int argc, char** argv, ProgramMain program, WindowMain window) 
     str_engine_reset();
     startup_strings(argc, argv);
     clock_startup();
+    // Set before the keyboard's own connection to the desktop is opened, so that whichever
+    // thread notices a lost desktop first ends the process the same way.
+    platform_end_when_desktop_lost();
     keys_reset();
     keys_startup();
     display_reset();

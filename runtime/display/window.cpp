@@ -3,6 +3,7 @@
 
 #include <GL/freeglut.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -28,6 +29,15 @@ void on_close() {
     presenter.window_alive = 0;
 }
 
+// The window library's fatal errors (a display that vanished between the check below and its own
+// connection, a missing visual) would end the process through exit(), under the running threads.
+void window_library_failed(const char* format, va_list arguments) {
+    char reason[256];
+    std::vsnprintf(reason, sizeof reason, format, arguments);
+    std::fprintf(stderr, "Unveilo cannot open its window: %s.\n", reason);
+    platform_exit(1);
+}
+
 } // namespace
 
 int window_main(int argc, char** argv) {
@@ -38,6 +48,7 @@ int window_main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", missing.c_str());
         platform_exit(1);
     }
+    glutInitErrorFunc(window_library_failed);
     // Mesa's software rasteriser (what runs without a GPU, and under Wine on such machines)
     // starts a worker per core and wakes each several times for every frame drawn. A 640 x 400
     // frame a few times a second is small work for the drawing thread alone; without the

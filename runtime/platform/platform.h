@@ -47,6 +47,12 @@ bool platform_enter_executable_directory();
 // that cannot be opened). Windows programs always run in one.
 std::string platform_desktop_missing();
 
+// From this call on, a desktop session that goes away (X11: the display's server ends or drops
+// the connection) ends the process at once with one sentence for the user and status 1. The
+// system library's own answer is exit(), which runs the static destructors under the running
+// threads and can hang there for good. Windows programs end with their session.
+void platform_end_when_desktop_lost();
+
 // Sets (or, with a null value, removes) a variable of the process environment, so that a process
 // started afterwards inherits it; false when the environment refuses it.
 bool platform_setenv(const char* name, const char* value);

@@ -1,9 +1,10 @@
 // X11 needs no hooks on the window library; what it does need is a display, checked before the
 // library starts, because the library's own answer to a missing one is a line of its own and an
-// exit status of its own.
+// exit status of its own, and the same plain ending when the display goes away later.
 #include "runtime/platform/platform.h"
 
 #include <X11/Xlib.h>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
@@ -33,6 +34,26 @@ std::string platform_desktop_missing() {
                "\" cannot be opened.";
     close_display(display);
     return {};
+}
+
+namespace {
+
+int desktop_lost(Display* display) {
+    std::fprintf(stderr, "Unveilo lost its desktop session: the display \"%s\" went away.\n",
+                 DisplayString(display));
+    platform_exit(1);
+}
+
+} // namespace
+
+void platform_end_when_desktop_lost() {
+    // Xlib keeps one handler for the whole process, so it covers the window library's connection
+    // too; loaded as in the check above.
+    void* library = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
+    if (!library) return;
+    using Handler = int (*)(Display*);
+    auto set_handler = reinterpret_cast<Handler (*)(Handler)>(dlsym(library, "XSetIOErrorHandler"));
+    if (set_handler) set_handler(desktop_lost);
 }
 
 // Mesa's GLX_MESA_copy_sub_buffer. The GLX calls are looked up in the process, which the window

@@ -138,6 +138,8 @@ std::string platform_desktop_missing() {
     return {};
 }
 
+void platform_end_when_desktop_lost() {}
+
 // Windows' swap may exchange the buffers, and WGL offers no copy of part of the back buffer.
 bool platform_show_back_buffer_rows(int32_t, int32_t, int32_t) {
     return false;
